@@ -1,0 +1,27 @@
+// Port list, initial choice, opening and reopening the channel. Owns the current port number.
+#pragma once
+#include <cstdint>
+
+// The current port number; 0 means no usable port.
+extern uint16_t port_number;
+
+enum class ProbeResult : uint8_t { Present, Absent, Busy };
+
+// What port selection needs of the dialog; the main dialog implements it.
+void port_list_clear();
+void port_list_add(const wchar_t* text);
+void port_list_select_prefix(const wchar_t* text);
+void port_list_select_first();
+// Copies the selected item's text; false when nothing is selected.
+bool port_list_selected_text(wchar_t* buffer, unsigned capacity);
+void show_buttons(bool visible);
+void hide_start_button();
+void hide_progress_bars();
+
+// Tries to open COM<n> (1..256) as the port list scan does.
+ProbeResult probe_port(unsigned n);
+
+void scan_ports();
+void select_initial_port();
+void open_port();
+void on_port_list_changed();
