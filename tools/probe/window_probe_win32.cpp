@@ -1,0 +1,238 @@
+// Test tool: reads what the technician sees in the updater's window and acts on it.
+//   window_probe state                 print the window's state as key=value lines (UTF-8)
+//   window_probe click ID              press push button ID
+//   window_probe select TEXT           pick the port list item TEXT (as a user's choice)
+//   window_probe dismiss               press OK in the updater's message box
+//   window_probe wait KEY VALUE MS     wait until state line KEY equals VALUE
+// Exit code 0 on success, 1 when the window (or the message box) is absent, 2 on bad usage.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+const wchar_t DIALOG_CAPTION[] = L"Обновитель TQ734 (CPU2)";
+const int CONTROLS[] = {111, 112, 115, 121, 122, 132, 116, 117, 118};
+
+std::string utf8(const std::wstring& w)
+{
+    if (w.empty())
+        return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), int(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+// Line breaks and tabs escaped so that every value stays on one line.
+std::string one_line(const std::wstring& w)
+{
+    std::string out;
+    for (char c : utf8(w)) {
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\t') out += "\\t";
+        else out += c;
+    }
+    return out;
+}
+
+std::wstring window_text(HWND h)
+{
+    wchar_t buf[1024];
+    buf[0] = 0;
+    SendMessageTimeoutW(h, WM_GETTEXT, 1024, LPARAM(buf), SMTO_ABORTIFHUNG, 2000, nullptr);
+    buf[1023] = 0;
+    return buf;
+}
+
+HWND find_dialog()
+{
+    return FindWindowW(L"#32770", DIALOG_CAPTION);
+}
+
+struct BoxSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK match_box(HWND h, LPARAM lp)
+{
+    BoxSearch* s = reinterpret_cast<BoxSearch*>(lp);
+    wchar_t cls[64];
+    GetClassNameW(h, cls, 64);
+    if (h != s->owner && wcscmp(cls, L"#32770") == 0 && GetWindow(h, GW_OWNER) == s->owner && IsWindowVisible(h)) {
+        s->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A message box is a dialog owned by the updater's window.
+HWND find_message_box(HWND dialog)
+{
+    BoxSearch s = {dialog, nullptr};
+    EnumWindows(match_box, LPARAM(&s));
+    return s.found;
+}
+
+void emit(std::string& out, const char* key, const std::string& value)
+{
+    out += key;
+    out += '=';
+    out += value;
+    out += '\n';
+}
+
+std::string describe(HWND dialog)
+{
+    std::string out;
+    emit(out, "caption", one_line(window_text(dialog)));
+    for (int id : CONTROLS) {
+        HWND c = GetDlgItem(dialog, id);
+        std::string key = "c" + std::to_string(id);
+        emit(out, (key + ".visible").c_str(), c && IsWindowVisible(c) ? "1" : "0");
+        emit(out, (key + ".enabled").c_str(), c && IsWindowEnabled(c) ? "1" : "0");
+    }
+    emit(out, "status", one_line(window_text(GetDlgItem(dialog, 117))));
+    emit(out, "info", one_line(window_text(GetDlgItem(dialog, 118))));
+    emit(out, "banner", one_line(window_text(GetDlgItem(dialog, 116))));
+    emit(out, "block_progress", std::to_string(SendDlgItemMessageW(dialog, 121, PBM_GETPOS, 0, 0)));
+    emit(out, "activity", std::to_string(SendDlgItemMessageW(dialog, 122, PBM_GETPOS, 0, 0)));
+    HWND list = GetDlgItem(dialog, 132);
+    LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
+    std::string items;
+    for (LRESULT i = 0; i < count && i < 300; ++i) {
+        wchar_t item[64] = {0};
+        if (SendMessageW(list, CB_GETLBTEXTLEN, WPARAM(i), 0) < 63)
+            SendMessageW(list, CB_GETLBTEXT, WPARAM(i), LPARAM(item));
+        if (!items.empty())
+            items += ',';
+        items += utf8(item);
+    }
+    emit(out, "ports", items);
+    LRESULT sel = SendMessageW(list, CB_GETCURSEL, 0, 0);
+    std::string selected;
+    if (sel >= 0) {
+        wchar_t item[64] = {0};
+        if (SendMessageW(list, CB_GETLBTEXTLEN, WPARAM(sel), 0) < 63)
+            SendMessageW(list, CB_GETLBTEXT, WPARAM(sel), LPARAM(item));
+        selected = utf8(item);
+    }
+    emit(out, "selected", selected);
+    HWND focus_owner = nullptr;
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui))
+        focus_owner = gui.hwndFocus;
+    emit(out, "focus", focus_owner ? std::to_string(GetDlgCtrlID(focus_owner)) : "");
+    HWND box = find_message_box(dialog);
+    emit(out, "msgbox", box ? "1" : "0");
+    emit(out, "msgbox.caption", box ? one_line(window_text(box)) : "");
+    emit(out, "msgbox.text", box ? one_line(window_text(GetDlgItem(box, 0xFFFF))) : "");
+    return out;
+}
+
+void print(const std::string& s)
+{
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s.data(), DWORD(s.size()), &written, nullptr);
+}
+
+// Finds one key's value in a description.
+std::string value_of(const std::string& description, const std::string& key)
+{
+    std::string prefix = key + "=";
+    size_t at = 0;
+    while (at < description.size()) {
+        size_t end = description.find('\n', at);
+        if (end == std::string::npos)
+            end = description.size();
+        if (description.compare(at, prefix.size(), prefix) == 0)
+            return description.substr(at + prefix.size(), end - at - prefix.size());
+        at = end + 1;
+    }
+    return std::string();
+}
+
+int cmd_state()
+{
+    HWND d = find_dialog();
+    if (!d)
+        return 1;
+    print(describe(d));
+    return 0;
+}
+
+// Posted, not sent: the handler may open a modal message box and must not block the probe.
+int cmd_click(int id)
+{
+    HWND d = find_dialog();
+    if (!d)
+        return 1;
+    HWND c = GetDlgItem(d, id);
+    if (!c)
+        return 1;
+    PostMessageW(d, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(c));
+    return 0;
+}
+
+int cmd_select(const std::wstring& text)
+{
+    HWND d = find_dialog();
+    if (!d)
+        return 1;
+    HWND list = GetDlgItem(d, 132);
+    LRESULT i = SendMessageW(list, CB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(text.c_str()));
+    if (i < 0)
+        return 1;
+    SendMessageW(list, CB_SETCURSEL, WPARAM(i), 0);
+    PostMessageW(d, WM_COMMAND, MAKEWPARAM(132, CBN_SELCHANGE), LPARAM(list));
+    return 0;
+}
+
+int cmd_dismiss()
+{
+    HWND d = find_dialog();
+    HWND box = d ? find_message_box(d) : nullptr;
+    if (!box)
+        return 1;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(GetDlgItem(box, IDOK)));
+    return 0;
+}
+
+int cmd_wait(const std::string& key, const std::string& value, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND d = find_dialog();
+        if (d && value_of(describe(d), key) == value)
+            return 0;
+        if (GetTickCount() - start > ms) {
+            if (d)
+                print(describe(d));
+            return 1;
+        }
+        Sleep(20);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc >= 2 && wcscmp(argv[1], L"state") == 0)
+        return cmd_state();
+    if (argc >= 3 && wcscmp(argv[1], L"click") == 0)
+        return cmd_click(_wtoi(argv[2]));
+    if (argc >= 3 && wcscmp(argv[1], L"select") == 0)
+        return cmd_select(argv[2]);
+    if (argc >= 2 && wcscmp(argv[1], L"dismiss") == 0)
+        return cmd_dismiss();
+    if (argc >= 5 && wcscmp(argv[1], L"wait") == 0)
+        return cmd_wait(utf8(argv[2]), utf8(argv[3]), DWORD(_wtoi(argv[4])));
+    print("usage: window_probe state | click ID | select TEXT | dismiss | wait KEY VALUE MS\n");
+    return 2;
+}
