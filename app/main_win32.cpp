@@ -1,0 +1,23 @@
+// Program entry: options, what must exist before any window, the modal dialog, the exit code.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "command_line.h"
+#include "frame_codec.h"
+#include "main_dialog.h"
+#include "update_engine.h"
+
+// The exit code is whatever the engine holds when the dialog has ended (127 if it never opened).
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    engine_reset();
+    update_engine.version_known = 0;
+    apply_options(GetCommandLineW(), &update_engine.auto_mode, &update_engine.final_command_flag);
+
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
+    build_crc_table();
+    update_engine.state = Idle;
+    run_main_dialog(instance);
+    return update_engine.exit_code;
+}

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "command_line.h"
+
+namespace {
+
+struct Token {
+    std::wstring text;
+    unsigned length;
+    const wchar_t* after;
+};
+
+Token read(const wchar_t* at)
+{
+    wchar_t buffer[TOKEN_CAPACITY + 1];
+    Token t;
+    t.after = next_token(at, buffer, TOKEN_CAPACITY, &t.length);
+    t.text = buffer;
+    return t;
+}
+
+std::vector<std::wstring> all_tokens(const wchar_t* line)
+{
+    std::vector<std::wstring> out;
+    for (const wchar_t* at = line;;) {
+        Token t = read(at);
+        if (t.length == 0 || t.after == at)
+            return out;
+        out.push_back(t.text);
+        at = t.after;
+    }
+}
+
+struct Options {
+    uint8_t auto_mode = 0;
+    uint8_t final_command = 1;
+};
+
+Options options_of(const wchar_t* line)
+{
+    Options o;
+    apply_options(line, &o.auto_mode, &o.final_command);
+    return o;
+}
+
+TEST(NextToken, SeparatorsTabsAndEmptyQuotePairsBeforeATokenAreSkipped)
+{
+    Token t = read(L" \t \"\"  \"\"\t-a rest");
+    EXPECT_EQ(t.text, L"-a");
+    EXPECT_EQ(t.length, 2u);
+    EXPECT_EQ(std::wstring(t.after), L" rest");
+    EXPECT_EQ(all_tokens(L"\x01\x1f x\t\ty"), (std::vector<std::wstring>{L"x", L"y"}));
+}
+
+TEST(NextToken, QuotesAreRemovedAndAQuotedSpaceStaysInsideTheToken)
+{
+    EXPECT_EQ(all_tokens(L"\"C:\\Program Files\\tq734-updater.exe\" -d"),
+              (std::vector<std::wstring>{L"C:\\Program Files\\tq734-updater.exe", L"-d"}));
+    EXPECT_EQ(all_tokens(L"ab\"c d\"e f"), (std::vector<std::wstring>{L"abc de", L"f"}));
+    // An unclosed quote runs to the end of the text.
+    EXPECT_EQ(all_tokens(L"x \"open to\tthe end"), (std::vector<std::wstring>{L"x", L"open to\tthe end"}));
+    // An empty pair inside a token just disappears.
+    EXPECT_EQ(all_tokens(L"-\"\"a"), (std::vector<std::wstring>{L"-a"}));
+}
+
+TEST(NextToken, EndOfTextGivesLengthZeroWithoutAdvancing)
+{
+    const wchar_t* line = L"   \"\"  ";
+    Token t = read(line);
+    EXPECT_EQ(t.length, 0u);
+    EXPECT_EQ(t.text, L"");
+    EXPECT_EQ(*t.after, L'\0');
+    Token again = read(t.after);
+    EXPECT_EQ(again.after, t.after);
+}
+
+TEST(NextToken, LongTokenIsCutToCapacityAndTheNextTokenIsReadWhole)
+{
+    std::wstring long_token;
+    for (int i = 0; i < 150; ++i)
+        long_token += wchar_t(L'a' + i % 26);
+    std::wstring line = L"prog " + long_token + L" -a";
+    const wchar_t* at = read(line.c_str()).after;
+    Token t = read(at);
+    EXPECT_EQ(t.length, 100u);
+    EXPECT_EQ(t.text, long_token.substr(0, 100));
+    Token next = read(t.after);
+    EXPECT_EQ(next.text, L"-a");
+    EXPECT_EQ(options_of(line.c_str()).auto_mode, 1);
+}
+
+TEST(NextToken, CyrillicIsCountedInWideUnits)
+{
+    Token t = read(L"  Выход\u0301 x");
+    EXPECT_EQ(t.length, 6u);
+    EXPECT_EQ(t.text, L"Выход\u0301");
+}
+
+TEST(Options, NoneMeansInteractiveWithFinalCommand)
+{
+    Options o = options_of(L"C:\\tq734-updater.exe");
+    EXPECT_EQ(o.auto_mode, 0);
+    EXPECT_EQ(o.final_command, 1);
+    o = options_of(L"");
+    EXPECT_EQ(o.auto_mode, 0);
+    EXPECT_EQ(o.final_command, 1);
+}
+
+TEST(Options, DashAAndDashDTogetherInAnyOrder)
+{
+    Options o = options_of(L"tq734-updater.exe -d -a");
+    EXPECT_EQ(o.auto_mode, 1);
+    EXPECT_EQ(o.final_command, 0);
+    o = options_of(L"tq734-updater.exe\t\"-a\" \"\" -d");
+    EXPECT_EQ(o.auto_mode, 1);
+    EXPECT_EQ(o.final_command, 0);
+}
+
+TEST(Options, LookAlikesAreIgnored)
+{
+    for (const wchar_t* line : {L"x -A", L"x -aa", L"x --a", L"x -D", L"x -dd", L"x a", L"x /a", L"x -", L"x -a-"}) {
+        Options o = options_of(line);
+        EXPECT_EQ(o.auto_mode, 0) << std::wstring(line).c_str();
+        EXPECT_EQ(o.final_command, 1);
+    }
+}
+
+TEST(Options, TheProgramPathIsTestedLikeAnyToken)
+{
+    EXPECT_EQ(options_of(L"-a").auto_mode, 1);
+}
+
+TEST(Options, ReadingStopsAtTheFirstEmptyToken)
+{
+    // After the trailing empty quotes nothing is left: no endless loop, no stray option.
+    Options o = options_of(L"x \"\"");
+    EXPECT_EQ(o.auto_mode, 0);
+    o = options_of(L"x -d \"\"");
+    EXPECT_EQ(o.final_command, 0);
+}
+
+}  // namespace

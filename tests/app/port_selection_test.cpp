@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include "app_fakes.h"
+#include "engine_host.h"
+#include "port_selection.h"
+#include "update_engine.h"
+
+namespace {
+
+const std::wstring PRESS_START = L"Нажмите \"Старт\"";
+const std::wstring PORT_UNUSABLE = L"Порт занят или отсутствует";
+
+class PortSelection : public ::testing::Test {
+protected:
+    void SetUp() override { reset_world(); }
+    std::wstring selected() const { return world.selected < 0 ? L"" : world.items[size_t(world.selected)]; }
+};
+
+TEST_F(PortSelection, ScanListsPresentAndBusyPortsInOrderWithDeviceNamesAbove9)
+{
+    world.probes[3] = ProbeResult::Present;
+    world.probes[4] = ProbeResult::Busy;
+    world.probes[12] = ProbeResult::Present;
+    world.probes[256] = ProbeResult::Busy;
+    scan_ports();
+    EXPECT_EQ(world.items, (std::vector<std::wstring>{L"COM3", L"COM4", L"COM12", L"COM256"}));
+}
+
+TEST_F(PortSelection, NoPortsFallsBackToCom1AndCom2AndTheOpenFails)
+{
+    world.remembered = 0;
+    world.open_succeeds = false;
+    select_initial_port();
+    EXPECT_EQ(world.items, (std::vector<std::wstring>{L"COM1", L"COM2"}));
+    EXPECT_EQ(selected(), L"COM1");
+    EXPECT_EQ(world.channel_calls.back(), "open 0 1");
+    EXPECT_EQ(port_number, 0);
+    EXPECT_EQ(status_text(), PORT_UNUSABLE);
+    EXPECT_FALSE(world.buttons_visible);
+    EXPECT_FALSE(world.start_visible);
+}
+
+TEST_F(PortSelection, NoPortsWithCom2RememberedSelectsCom2)
+{
+    world.remembered = 2;
+    select_initial_port();
+    EXPECT_EQ(selected(), L"COM2");
+    EXPECT_EQ(port_number, 2);
+}
+
+TEST_F(PortSelection, RememberedPortPresentIsSelectedAndOpenedWithTheLineSettings)
+{
+    world.remembered = 3;
+    world.probes[1] = world.probes[3] = world.probes[30] = ProbeResult::Present;
+    select_initial_port();
+    EXPECT_EQ(selected(), L"COM3");
+    EXPECT_EQ(port_number, 3);
+    EXPECT_EQ(world.channel_calls, (std::vector<std::string>{"close 0", "open 0 3"}));
+    EXPECT_EQ(world.last_baud, 115200u);
+    EXPECT_EQ(world.last_stop_bits, 1);
+    EXPECT_EQ(world.last_receive_size, 8192);
+    EXPECT_EQ(world.last_transmit_size, 1024);
+    EXPECT_TRUE(world.handler_is_engine);
+    EXPECT_EQ(status_text(), PRESS_START);
+    EXPECT_TRUE(world.buttons_visible);
+    EXPECT_FALSE(world.bars_visible);
+    EXPECT_EQ(update_engine.state, Idle);
+}
+
+TEST_F(PortSelection, RememberedPortAbsentSelectsTheFirstPortItsNameBegins)
+{
+    world.remembered = 3;
+    world.probes[1] = world.probes[5] = world.probes[34] = world.probes[35] = ProbeResult::Present;
+    select_initial_port();
+    EXPECT_EQ(selected(), L"COM34");
+    EXPECT_EQ(port_number, 34);
+    EXPECT_EQ(world.channel_calls.back(), "open 0 34");
+}
+
+TEST_F(PortSelection, RememberedPortWithoutAnyMatchSelectsTheFirstItem)
+{
+    world.remembered = 3;
+    world.probes[5] = world.probes[7] = world.probes[43] = ProbeResult::Present;
+    select_initial_port();
+    EXPECT_EQ(selected(), L"COM5");
+    EXPECT_EQ(port_number, 5);
+}
+
+TEST_F(PortSelection, NothingRememberedSelectsTheFirstItem)
+{
+    world.probes[10] = world.probes[6] = ProbeResult::Present;
+    select_initial_port();
+    EXPECT_EQ(selected(), L"COM6");
+    EXPECT_EQ(port_number, 6);
+}
+
+TEST_F(PortSelection, FailingOpenHidesTheButtonsAndForgetsThePort)
+{
+    world.probes[5] = ProbeResult::Busy;
+    world.open_succeeds = false;
+    select_initial_port();
+    EXPECT_EQ(port_number, 0);
+    EXPECT_EQ(status_text(), PORT_UNUSABLE);
+    EXPECT_FALSE(world.buttons_visible);
+    EXPECT_FALSE(world.bars_visible);
+    EXPECT_TRUE(world.info_writes.empty());   // the info line was already clear
+}
+
+TEST_F(PortSelection, Com256IsListedButOpensAsPortZero)
+{
+    world.probes[256] = ProbeResult::Present;
+    select_initial_port();
+    EXPECT_EQ(world.channel_calls.back(), "open 0 0");
+    EXPECT_EQ(port_number, 0);
+    EXPECT_EQ(status_text(), PORT_UNUSABLE);
+}
+
+TEST_F(PortSelection, ChoosingThePortInUseDoesNothing)
+{
+    world.probes[5] = world.probes[6] = ProbeResult::Present;
+    select_initial_port();
+    update_engine.state = Polling;
+    size_t calls = world.channel_calls.size(), writes = world.status_writes.size();
+    on_port_list_changed();
+    EXPECT_EQ(world.channel_calls.size(), calls);
+    EXPECT_EQ(world.status_writes.size(), writes);
+    EXPECT_EQ(update_engine.state, Polling);
+}
+
+TEST_F(PortSelection, ChoosingAnotherPortReopensOnItAndReturnsTheEngineToIdle)
+{
+    world.probes[5] = world.probes[6] = ProbeResult::Present;
+    select_initial_port();
+    set_info(L"Версия : 2.385", 4);
+    update_engine.state = Polling;
+    world.selected = 1;
+    on_port_list_changed();
+    EXPECT_EQ(port_number, 6);
+    EXPECT_EQ(update_engine.state, Idle);
+    EXPECT_EQ(world.channel_calls.back(), "open 0 6");
+    EXPECT_EQ(world.channel_calls[world.channel_calls.size() - 2], "close 0");
+    EXPECT_EQ(info_text(), L"");
+    // Cleared first, then the result of the new open.
+    ASSERT_GE(world.status_writes.size(), 2u);
+    EXPECT_EQ(world.status_writes[world.status_writes.size() - 2], L"");
+    EXPECT_EQ(status_text(), PRESS_START);
+    EXPECT_TRUE(world.buttons_visible);
+}
+
+TEST_F(PortSelection, PickingAFailedPortAgainRetries)
+{
+    world.probes[5] = ProbeResult::Busy;
+    world.open_succeeds = false;
+    select_initial_port();
+    ASSERT_EQ(port_number, 0);
+    world.open_succeeds = true;
+    on_port_list_changed();
+    EXPECT_EQ(port_number, 5);
+    EXPECT_EQ(status_text(), PRESS_START);
+    EXPECT_TRUE(world.buttons_visible);
+}
+
+TEST_F(PortSelection, NoSelectionIsIgnored)
+{
+    world.probes[5] = ProbeResult::Present;
+    select_initial_port();
+    world.selected = -1;
+    size_t calls = world.channel_calls.size();
+    on_port_list_changed();
+    EXPECT_EQ(world.channel_calls.size(), calls);
+    EXPECT_EQ(port_number, 5);
+}
+
+}  // namespace
