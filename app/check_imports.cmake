@@ -1,5 +1,6 @@
 # Fails unless EXE imports only DLLs that ship with Windows. Usage:
 #   cmake -DOBJDUMP=<objdump> -DEXE=<file.exe> -P check_imports.cmake
+cmake_minimum_required(VERSION 3.25)
 set(system_dlls kernel32.dll user32.dll gdi32.dll comctl32.dll advapi32.dll msvcrt.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
