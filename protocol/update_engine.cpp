@@ -166,10 +166,8 @@ static void on_block_ack(uint16_t index)
 static void on_finish_reply(uint8_t result)
 {
     UpdateEngine& e = update_engine;
-    // Success counts only as the answer to our finish request; before that the image
-    // is incomplete, and a stray "done" must not end the program with exit code 0.
-    if (result == 0 && e.state != Finishing)
-        return;
+    // Acted on in any receiving state: the device alone knows whether its flash holds a
+    // good image, and it may end an update before the last block.
     e.state = Idle;   // bytes polled during the message box are discarded
     if (result == 0) {
         set_activity(ACTIVITY_CYCLE);
