@@ -29,7 +29,9 @@ fi
 
 echo "== configure and build (native, x86_64, i686)"
 cmake -S . -B "$out/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake -S . -B "$out/x86_64" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake >/dev/null
+# The Wine tests run host tools (tq_pty, the simulator) from the native tree.
+cmake -S . -B "$out/x86_64" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
+    -DTQ_HOST_TOOLS_DIR="$out/native" >/dev/null
 cmake -S . -B "$out/i686" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DTQ_TESTS=OFF >/dev/null
 for b in native x86_64 i686; do
     cmake --build "$out/$b" -j"$jobs"

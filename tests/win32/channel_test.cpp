@@ -163,6 +163,15 @@ TEST_F(ChannelTest, BytesReachTheHandlerPromptlyAndInOrderAcrossBatches)
         EXPECT_FALSE(b.bytes.empty());
 }
 
+TEST_F(ChannelTest, BytesPendingBeforeOpeningAreDiscarded)
+{
+    ASSERT_TRUE(control_send({0x55, 0x66, 0x77}));
+    Sleep(100);  // they now wait in the line's input queue
+    ASSERT_TRUE(open_data_channel());
+    pump_messages(300);
+    EXPECT_TRUE(batches.empty());
+}
+
 TEST_F(ChannelTest, NoBytesMeansNoCall)
 {
     ASSERT_TRUE(open_data_channel());
