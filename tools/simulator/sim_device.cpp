@@ -1,0 +1,279 @@
+// The TQ734's side of the conversation, written from the message byte layouts.
+#include "sim_device.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim_options.h"
+#include "sim_output.h"
+#include "sim_random.h"
+#include "sim_report.h"
+
+static const uint16_t BLOCK_COUNT = DEVICE_LAST_BLOCK + 1;
+
+static std::vector<uint8_t> expected_image;
+static std::vector<uint8_t> received_image(DEVICE_IMAGE_SIZE, 0);
+static std::vector<int64_t> block_last_seen_us(BLOCK_COUNT, -1);
+static bool tail_padding_zero = true;
+static unsigned long block_writes = 0;
+static unsigned long retransmissions = 0;
+static long highest_block = -1;
+static unsigned long finish_requests = 0;
+static bool finish_length_wrong = false;
+static bool final_received = false;
+static int64_t final_time_us = 0;
+static bool early_finish_sent = false;
+static bool unsolicited_sent = false;
+
+bool device_load_expected_image(const char* path)
+{
+    FILE* f = fopen(path, "rb");
+    if (!f) {
+        fprintf(stderr, "tq734_sim: cannot open image %s\n", path);
+        return false;
+    }
+    expected_image.assign(DEVICE_IMAGE_SIZE + 1, 0);
+    size_t n = fread(expected_image.data(), 1, expected_image.size(), f);
+    fclose(f);
+    if (n != DEVICE_IMAGE_SIZE) {
+        fprintf(stderr, "tq734_sim: image %s is %zu bytes, not %u\n", path, n, DEVICE_IMAGE_SIZE);
+        return false;
+    }
+    expected_image.resize(DEVICE_IMAGE_SIZE);
+    return true;
+}
+
+bool device_final_received(int64_t* when_us)
+{
+    *when_us = final_time_us;
+    return final_received;
+}
+
+// When a reply to a request that ended at wire_end_us may start.
+static int64_t reply_time(int64_t now_us, int64_t wire_end_us)
+{
+    int64_t t = wire_end_us > now_us ? wire_end_us : now_us;
+    return t + int64_t(sim_options.delay_ms) * 1000;
+}
+
+// Hex dump of the first bytes of a body, for unknown messages.
+static std::string hex_of(const uint8_t* body, uint16_t length)
+{
+    std::string s;
+    char two[4];
+    for (uint16_t i = 0; i < length && i < 16; ++i) {
+        snprintf(two, sizeof two, i ? " %02X" : "%02X", body[i]);
+        s += two;
+    }
+    if (length > 16)
+        s += " ...";
+    return s;
+}
+
+// IdentifyReply: "ID" and the two tag bytes.
+static void send_identify_reply(const uint8_t* tag, const char* what, int64_t at_us)
+{
+    uint8_t body[4] = {'I', 'D', tag[0], tag[1]};
+    char name[64];
+    snprintf(name, sizeof name, "%s %c%c", what, tag[0], tag[1]);
+    output_queue_reply(body, 4, name, at_us);
+}
+
+// VersionReply: 54 51 01, then major and minor (u16 LE) unless told to leave them out.
+static void send_version_reply(int64_t at_us)
+{
+    uint8_t body[6] = {0x54, 0x51, 0x01, sim_options.version_major,
+                       uint8_t(sim_options.version_minor & 0xFF), uint8_t(sim_options.version_minor >> 8)};
+    char name[64];
+    if (sim_options.version_fields)
+        snprintf(name, sizeof name, "version reply %u.%u", sim_options.version_major, sim_options.version_minor);
+    else
+        snprintf(name, sizeof name, "version reply without fields");
+    output_queue_reply(body, sim_options.version_fields ? 6 : 3, name, at_us);
+}
+
+// FinishReply: 54 51 03 and the result code.
+static void send_finish_reply(const char* what, int64_t at_us)
+{
+    uint8_t body[4] = {0x54, 0x51, 0x03, sim_options.result};
+    char name[64];
+    snprintf(name, sizeof name, "%s %u", what, sim_options.result);
+    output_queue_reply(body, 4, name, at_us);
+}
+
+// BlockAck: 54 51 02 and the index (u16 LE).
+static void send_block_ack(uint16_t index, const char* what, int64_t at_us)
+{
+    uint8_t body[5] = {0x54, 0x51, 0x02, uint8_t(index & 0xFF), uint8_t(index >> 8)};
+    char name[64];
+    snprintf(name, sizeof name, "%s %u", what, index);
+    output_queue_reply(body, 5, name, at_us);
+}
+
+// Stores the block's data; the tail block holds only 32 image bytes, the rest must be zero.
+static bool store_block(uint16_t index, const uint8_t* data)
+{
+    uint32_t offset = uint32_t(index) * DEVICE_BLOCK_SIZE;
+    uint16_t count = index == DEVICE_LAST_BLOCK ? DEVICE_TAIL_SIZE : DEVICE_BLOCK_SIZE;
+    bool changed = memcmp(&received_image[offset], data, count) != 0;
+    memcpy(&received_image[offset], data, count);
+    if (index == DEVICE_LAST_BLOCK) {
+        bool zero = true;
+        for (uint16_t i = DEVICE_TAIL_SIZE; i < DEVICE_BLOCK_SIZE; ++i)
+            zero = zero && data[i] == 0;
+        tail_padding_zero = zero;
+    }
+    return changed;
+}
+
+// BlockWrite: 54 51 02, index (u16 LE), 256 data bytes.
+static void on_block_write(const uint8_t* body, uint16_t length, int64_t now_us, int64_t at_us)
+{
+    if (length != 5 + DEVICE_BLOCK_SIZE) {
+        report_event(now_us, "rx block write with bad length %u (no reply)", length);
+        return;
+    }
+    uint16_t index = uint16_t(body[3] | (body[4] << 8));
+    if (index > DEVICE_LAST_BLOCK) {
+        report_event(now_us, "rx block %u out of range (no reply)", index);
+        return;
+    }
+    ++block_writes;
+    int64_t previous = block_last_seen_us[index];
+    bool changed = store_block(index, body + 5);
+    block_last_seen_us[index] = now_us;
+    if (previous < 0) {
+        report_event(now_us, "rx block %u", index);
+    } else {
+        ++retransmissions;
+        report_event(now_us, "rx block %u retransmission after %lld ms%s", index,
+                     (long long)((now_us - previous) / 1000), changed ? ", data changed" : "");
+    }
+    if (long(index) > highest_block)
+        highest_block = index;
+
+    if (sim_options.silent_from_block >= 0 && index >= sim_options.silent_from_block) {
+        report_event(now_us, "silent on block %u", index);
+    } else if (random_chance(sim_options.drop_acks)) {
+        report_event(now_us, "drop ack %u", index);
+    } else {
+        send_block_ack(index, "ack", at_us);
+        if (random_chance(sim_options.duplicate_acks))
+            send_block_ack(index, "duplicate ack", at_us);
+    }
+    if (sim_options.finish_after_block == long(index) && !early_finish_sent) {
+        early_finish_sent = true;
+        send_finish_reply("early finish reply", at_us);
+    }
+    if (sim_options.unsolicited && sim_options.unsolicited_after_block == long(index) && !unsolicited_sent) {
+        unsolicited_sent = true;
+        send_identify_reply(sim_options.unsolicited_tag, "unsolicited identify reply", at_us);
+    }
+}
+
+// Dispatches a CRC-correct request by its bytes.
+static void on_message(const uint8_t* body, uint16_t length, int64_t now_us, int64_t at_us)
+{
+    if (length == 4 && !memcmp(body, "IDID", 4)) {
+        report_event(now_us, "rx identify request");
+        send_identify_reply(sim_options.tag, "identify reply", at_us);
+        return;
+    }
+    if (length >= 3 && body[0] == 0x54 && body[1] == 0x51) {
+        if (body[2] == 0x01 && length == 3) {
+            report_event(now_us, "rx version request");
+            send_version_reply(at_us);
+            return;
+        }
+        if (body[2] == 0x02) {
+            on_block_write(body, length, now_us, at_us);
+            return;
+        }
+        if (body[2] == 0x03 && length == 7) {
+            uint32_t image_length = uint32_t(body[3]) | uint32_t(body[4]) << 8 | uint32_t(body[5]) << 16 |
+                                    uint32_t(body[6]) << 24;
+            ++finish_requests;
+            finish_length_wrong = finish_length_wrong || image_length != DEVICE_IMAGE_SIZE;
+            report_event(now_us, "rx finish length %u", image_length);
+            send_finish_reply("finish reply", at_us);
+            return;
+        }
+        if (body[2] == 0x04 && length == 4 && body[3] == 0xAA) {
+            report_event(now_us, "rx final command");
+            if (!final_received) {
+                final_received = true;
+                final_time_us = now_us;
+            }
+            return;
+        }
+    }
+    report_event(now_us, "rx unknown message %s (%u bytes, no reply)", hex_of(body, length).c_str(), length);
+}
+
+void device_on_frame(const DeframeResult& frame, int64_t now_us, int64_t wire_end_us)
+{
+    switch (frame.kind) {
+    case DEFRAME_MESSAGE:
+        on_message(frame.body, frame.length, now_us, reply_time(now_us, wire_end_us));
+        break;
+    case DEFRAME_BAD_CRC:
+        report_event(now_us, "rx bad crc (%u bytes, no reply)", frame.length);
+        break;
+    case DEFRAME_GARBAGE:
+        report_event(now_us, "rx garbage (%u bytes)", frame.length);
+        break;
+    case DEFRAME_OVERFLOW:
+        report_event(now_us, "rx garbage (over %u bytes without a flag)", frame.length);
+        break;
+    case DEFRAME_NOTHING:
+        break;
+    }
+}
+
+// First differing offset among the received bytes, or -1.
+static long first_difference()
+{
+    for (uint16_t index = 0; index < BLOCK_COUNT; ++index) {
+        if (block_last_seen_us[index] < 0)
+            continue;
+        uint32_t offset = uint32_t(index) * DEVICE_BLOCK_SIZE;
+        uint16_t count = index == DEVICE_LAST_BLOCK ? DEVICE_TAIL_SIZE : DEVICE_BLOCK_SIZE;
+        for (uint16_t i = 0; i < count; ++i)
+            if (received_image[offset + i] != expected_image[offset + i])
+                return long(offset + i);
+    }
+    return -1;
+}
+
+void device_write_summary()
+{
+    if (final_received)
+        report_summary("final command: received at %lld ms", (long long)(final_time_us / 1000));
+    else
+        report_summary("final command: not received");
+    report_summary("finish requests: %lu%s", finish_requests, finish_length_wrong ? " (wrong length seen)" : "");
+    unsigned distinct = 0;
+    long first_missing = -1;
+    for (uint16_t index = 0; index < BLOCK_COUNT; ++index) {
+        if (block_last_seen_us[index] >= 0)
+            ++distinct;
+        else if (first_missing < 0)
+            first_missing = index;
+    }
+    report_summary("block writes: %lu", block_writes);
+    report_summary("blocks received: %u of %u", distinct, unsigned(BLOCK_COUNT));
+    report_summary("highest block: %ld", highest_block);
+    report_summary("retransmissions: %lu", retransmissions);
+    if (block_last_seen_us[DEVICE_LAST_BLOCK] >= 0)
+        report_summary("tail padding: %s", tail_padding_zero ? "zero" : "not zero");
+    long difference = first_difference();
+    if (difference >= 0)
+        report_summary("image: differs at offset %ld", difference);
+    else if (first_missing >= 0)
+        report_summary("image: incomplete (%u blocks missing, first %ld)", unsigned(BLOCK_COUNT) - distinct,
+                       first_missing);
+    else
+        report_summary("image: identical");
+}
