@@ -9,6 +9,7 @@ set -u
 mode=$1 loader=$2 updater=$3 probe=$4 simulator=$5 outdir=$6
 here=$(cd "$(dirname "$0")" && pwd)
 caption='Обновитель TQ734 (CPU2)'
+caption_regex='^Обновитель TQ734 \(CPU2\)$'
 key='HKCU\Software\Ostrel\TQ734 Updater'
 # COM57 with COM5 absent and 5 remembered: the list's prefix rule must find it, and a
 # successful update must then remember 57.
@@ -22,12 +23,13 @@ cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    [ -n "$own_rig" ] && rig_stop
     wait 2>/dev/null
     rm -f "$WINEPREFIX/dosdevices/com$port"
+    [ -z "$own_rig" ] && "$loader" reg delete "$key" /v COMport /f >/dev/null 2>&1
+    [ -n "$own_rig" ] && rig_stop
 }
 fail() {
-    echo "FAIL: $*" | tee -a "$log" >&2
+    echo "FAIL: $*" >>"$log"
     [ -n "$app_pid" ] && "$loader" "$probe" state >>"$log" 2>&1
     cat "$log" >&2
     exit 1
@@ -61,13 +63,18 @@ export DISPLAY=:$display
 sim_args=()
 [ "$mode" = auto ] && sim_args=(--finish-after-block 3)
 sim_out=$outdir/smoke-$mode-sim.out
-"$simulator" --wine-port "$WINEPREFIX/dosdevices/com$port" "${sim_args[@]}" >"$sim_out" 2>>"$log" &
+"$simulator" --link "$WINEPREFIX/dosdevices/com$port" --timeout-s 120 "${sim_args[@]}" >"$sim_out" 2>>"$log" &
 sim_pid=$!
 for _ in $(seq 100); do grep -q READY "$sim_out" && break; sleep 0.1; done
 grep -q READY "$sim_out" || fail "simulator not ready"
 
 "$loader" reg add "$key" /v COMport /t REG_DWORD /d 5 /f >>"$log" 2>&1 || fail "cannot preset COMport"
 
+find_window() {   # the X window with exactly our caption, within 20 s
+    local id
+    id=$(timeout 20 xdotool search --sync --onlyvisible --name "$caption_regex" 2>/dev/null | head -1)
+    [ -n "$id" ] && [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$caption" ]
+}
 probe_value() {   # the value of one line of the probe's state
     "$loader" "$probe" state 2>/dev/null | tr -d '\r' | sed -n "s/^$1=//p"
 }
@@ -79,7 +86,7 @@ if [ "$mode" = auto ]; then
     "$loader" "$updater" -a >>"$log" 2>&1 &
     app_pid=$!
     # The dialog must appear; the update then ends the program by itself.
-    timeout 20 xdotool search --sync --onlyvisible --name "$caption" >/dev/null 2>&1 || fail "no window"
+    find_window || fail "no window"
     "$loader" "$probe" wait block_progress 2 10000 >>"$log" 2>&1 && shot auto-transfer
     for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
     kill -0 "$app_pid" 2>/dev/null && fail "still running 30 s after the start"
@@ -95,7 +102,7 @@ fi
 
 "$loader" "$updater" >>"$log" 2>&1 &
 app_pid=$!
-timeout 20 xdotool search --sync --onlyvisible --name "$caption" >/dev/null 2>&1 || fail "no window with caption $caption"
+find_window || fail "no window with caption $caption"
 "$loader" "$probe" wait selected "COM$port" 10000 >>"$log" 2>&1 || fail "COM$port not selected"
 [ "$(probe_value status)" = 'Нажмите "Старт"' ] || fail "status is not Нажмите \"Старт\""
 [ "$(probe_value banner)" = 'Updater CPU2\r\n(Mar 24 2023)\r\nПрошивка(версия 2.385) была создана\r\n\tFeb 11 2025 в 17:30:32\r\n' ] ||
