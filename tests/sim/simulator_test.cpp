@@ -16,8 +16,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "firmware_image.h"
 #include "frame_codec.h"
-#include "messages.h"
 
 extern char** environ;
 
@@ -30,10 +30,16 @@ const Bytes VERSION{0x7E, 0x54, 0x51, 0x01, 0xA1, 0xAF, 0x7E};
 const Bytes FINISH{0x7E, 0x54, 0x51, 0x03, 0x20, 0xCE, 0x04, 0x00, 0xCB, 0x36, 0x7E};
 const Bytes FINAL{0x7E, 0x54, 0x51, 0x04, 0xAA, 0x50, 0x0E, 0x7E};
 
+// A block write built by hand: 54 51 02, index low byte first, the block's 256 bytes, CRC.
 Bytes block_frame(uint16_t index)
 {
-    SealedMessage m = make_block_write(index);
-    Frame f = encode_frame(m.bytes, m.length);
+    ImageBlock block = image_block(index);
+    Bytes sealed{0x54, 0x51, 0x02, uint8_t(index & 0xFF), uint8_t(index >> 8)};
+    sealed.insert(sealed.end(), block.bytes, block.bytes + BLOCK_SIZE);
+    uint16_t crc = frame_crc(sealed.data(), uint16_t(sealed.size()));
+    sealed.push_back(uint8_t(crc & 0xFF));
+    sealed.push_back(uint8_t(crc >> 8));
+    Frame f = encode_frame(sealed.data(), uint16_t(sealed.size()));
     return Bytes(f.bytes, f.bytes + f.length);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sim_clock.h"
 #include "sim_options.h"
 #include "sim_output.h"
 #include "sim_random.h"
@@ -18,6 +19,7 @@ static std::vector<uint8_t> received_image(DEVICE_IMAGE_SIZE, 0);
 static std::vector<int64_t> block_last_seen_us(BLOCK_COUNT, -1);
 static bool tail_padding_zero = true;
 static unsigned long block_writes = 0;
+static unsigned blocks_new = 0;
 static unsigned long retransmissions = 0;
 static long highest_block = -1;
 static unsigned long finish_requests = 0;
@@ -26,6 +28,20 @@ static bool final_received = false;
 static int64_t final_time_us = 0;
 static bool early_finish_sent = false;
 static bool unsolicited_sent = false;
+static unsigned long bad_frames = 0;
+static uint32_t last_finish_length = 0;
+// Set by the first block at or past --silent-from-block: from then on the device says nothing.
+static bool device_silent = false;
+
+// Queues a reply unless the device has gone silent.
+static void reply(const uint8_t* body, uint16_t length, const char* what, int64_t at_us)
+{
+    if (device_silent) {
+        report_event(sim_now_us(), "silent: no %s", what);
+        return;
+    }
+    output_queue_reply(body, length, what, at_us);
+}
 
 bool device_load_expected_image(const char* path)
 {
@@ -78,7 +94,7 @@ static void send_identify_reply(const uint8_t* tag, const char* what, int64_t at
     uint8_t body[4] = {'I', 'D', tag[0], tag[1]};
     char name[64];
     snprintf(name, sizeof name, "%s %c%c", what, tag[0], tag[1]);
-    output_queue_reply(body, 4, name, at_us);
+    reply(body, 4, name, at_us);
 }
 
 // VersionReply: 54 51 01, then major and minor (u16 LE) unless told to leave them out.
@@ -91,7 +107,7 @@ static void send_version_reply(int64_t at_us)
         snprintf(name, sizeof name, "version reply %u.%u", sim_options.version_major, sim_options.version_minor);
     else
         snprintf(name, sizeof name, "version reply without fields");
-    output_queue_reply(body, sim_options.version_fields ? 6 : 3, name, at_us);
+    reply(body, sim_options.version_fields ? 6 : 3, name, at_us);
 }
 
 // FinishReply: 54 51 03 and the result code.
@@ -99,8 +115,8 @@ static void send_finish_reply(const char* what, int64_t at_us)
 {
     uint8_t body[4] = {0x54, 0x51, 0x03, sim_options.result};
     char name[64];
-    snprintf(name, sizeof name, "%s %u", what, sim_options.result);
-    output_queue_reply(body, 4, name, at_us);
+    snprintf(name, sizeof name, "%s result %u", what, sim_options.result);
+    reply(body, 4, name, at_us);
 }
 
 // BlockAck: 54 51 02 and the index (u16 LE).
@@ -109,7 +125,7 @@ static void send_block_ack(uint16_t index, const char* what, int64_t at_us)
     uint8_t body[5] = {0x54, 0x51, 0x02, uint8_t(index & 0xFF), uint8_t(index >> 8)};
     char name[64];
     snprintf(name, sizeof name, "%s %u", what, index);
-    output_queue_reply(body, 5, name, at_us);
+    reply(body, 5, name, at_us);
 }
 
 // Stores the block's data; the tail block holds only 32 image bytes, the rest must be zero.
@@ -132,7 +148,7 @@ static bool store_block(uint16_t index, const uint8_t* data)
 static void on_block_write(const uint8_t* body, uint16_t length, int64_t now_us, int64_t at_us)
 {
     if (length != 5 + DEVICE_BLOCK_SIZE) {
-        report_event(now_us, "rx block write with bad length %u (no reply)", length);
+        report_event(now_us, "rx block write of bad length %u (no reply)", length);
         return;
     }
     uint16_t index = uint16_t(body[3] | (body[4] << 8));
@@ -145,17 +161,26 @@ static void on_block_write(const uint8_t* body, uint16_t length, int64_t now_us,
     bool changed = store_block(index, body + 5);
     block_last_seen_us[index] = now_us;
     if (previous < 0) {
+        ++blocks_new;
         report_event(now_us, "rx block %u", index);
+        if (sim_options.progress && (blocks_new % 100 == 0 || blocks_new == BLOCK_COUNT)) {
+            printf("PROGRESS %u/%u\n", blocks_new, unsigned(BLOCK_COUNT));
+            fflush(stdout);
+        }
     } else {
         ++retransmissions;
-        report_event(now_us, "rx block %u retransmission after %lld ms%s", index,
-                     (long long)((now_us - previous) / 1000), changed ? ", data changed" : "");
+        report_event(now_us, "rx block %u retransmission interval=%.0fms%s", index,
+                     double(now_us - previous) / 1000.0, changed ? ", data changed" : "");
     }
     if (long(index) > highest_block)
         highest_block = index;
 
-    if (sim_options.silent_from_block >= 0 && index >= sim_options.silent_from_block) {
-        report_event(now_us, "silent on block %u", index);
+    if (sim_options.silent_from_block >= 0 && index >= sim_options.silent_from_block && !device_silent) {
+        device_silent = true;
+        report_event(now_us, "silent from now on (block %u)", index);
+    }
+    if (device_silent) {
+        report_event(now_us, "silent: no ack %u", index);
     } else if (random_chance(sim_options.drop_acks)) {
         report_event(now_us, "drop ack %u", index);
     } else {
@@ -196,7 +221,8 @@ static void on_message(const uint8_t* body, uint16_t length, int64_t now_us, int
                                     uint32_t(body[6]) << 24;
             ++finish_requests;
             finish_length_wrong = finish_length_wrong || image_length != DEVICE_IMAGE_SIZE;
-            report_event(now_us, "rx finish length %u", image_length);
+            last_finish_length = image_length;
+            report_event(now_us, "rx finish length=%u", image_length);
             send_finish_reply("finish reply", at_us);
             return;
         }
@@ -219,12 +245,15 @@ void device_on_frame(const DeframeResult& frame, int64_t now_us, int64_t wire_en
         on_message(frame.body, frame.length, now_us, reply_time(now_us, wire_end_us));
         break;
     case DEFRAME_BAD_CRC:
-        report_event(now_us, "rx bad crc (%u bytes, no reply)", frame.length);
+        ++bad_frames;
+        report_event(now_us, "rx bad CRC (%u bytes, no reply)", frame.length);
         break;
     case DEFRAME_GARBAGE:
+        ++bad_frames;
         report_event(now_us, "rx garbage (%u bytes)", frame.length);
         break;
     case DEFRAME_OVERFLOW:
+        ++bad_frames;
         report_event(now_us, "rx garbage (over %u bytes without a flag)", frame.length);
         break;
     case DEFRAME_NOTHING:
@@ -249,31 +278,28 @@ static long first_difference()
 
 void device_write_summary()
 {
-    if (final_received)
-        report_summary("final command: received at %lld ms", (long long)(final_time_us / 1000));
-    else
-        report_summary("final command: not received");
-    report_summary("finish requests: %lu%s", finish_requests, finish_length_wrong ? " (wrong length seen)" : "");
-    unsigned distinct = 0;
     long first_missing = -1;
-    for (uint16_t index = 0; index < BLOCK_COUNT; ++index) {
-        if (block_last_seen_us[index] >= 0)
-            ++distinct;
-        else if (first_missing < 0)
+    for (uint16_t index = 0; index < BLOCK_COUNT && first_missing < 0; ++index)
+        if (block_last_seen_us[index] < 0)
             first_missing = index;
-    }
-    report_summary("block writes: %lu", block_writes);
-    report_summary("blocks received: %u of %u", distinct, unsigned(BLOCK_COUNT));
-    report_summary("highest block: %ld", highest_block);
-    report_summary("retransmissions: %lu", retransmissions);
-    if (block_last_seen_us[DEVICE_LAST_BLOCK] >= 0)
-        report_summary("tail padding: %s", tail_padding_zero ? "zero" : "not zero");
+    report_summary("summary blocks_received=%u highest_block=%ld retransmissions=%lu bad_frames=%lu "
+                   "finish_requests=%lu block_writes=%lu",
+                   blocks_new, highest_block, retransmissions, bad_frames, finish_requests, block_writes);
+    if (finish_requests)
+        report_summary("finish length: %u%s", last_finish_length,
+                       finish_length_wrong ? " (a wrong length was seen)" : "");
+    if (final_received)
+        report_summary("final command: yes (at %.1f ms)", double(final_time_us) / 1000.0);
+    else
+        report_summary("final command: no");
     long difference = first_difference();
     if (difference >= 0)
         report_summary("image: differs at offset %ld", difference);
     else if (first_missing >= 0)
-        report_summary("image: incomplete (%u blocks missing, first %ld)", unsigned(BLOCK_COUNT) - distinct,
+        report_summary("image: incomplete (%u of %u blocks, first missing %ld)", blocks_new, unsigned(BLOCK_COUNT),
                        first_missing);
+    else if (!tail_padding_zero)
+        report_summary("image: differs in the tail padding");
     else
         report_summary("image: identical");
 }

@@ -154,11 +154,11 @@ int main(int argc, char** argv)
         return 1;
     }
     report_event(sim_now_us(), "start on %s", pty.slave_path.c_str());
-    printf("PTY %s\n", pty.slave_path.c_str());
-    if (!sim_options.link_path.empty())
-        printf("LINK %s -> %s\n", sim_options.link_path.c_str(), pty.slave_path.c_str());
+    // The first stdout line is the ready line: scripts wait for it.
     fputs(ready.c_str(), stdout);
     fflush(stdout);
+    if (!sim_options.link_path.empty())
+        fprintf(stderr, "tq734_sim: %s -> %s\n", sim_options.link_path.c_str(), pty.slave_path.c_str());
 
     std::string reason = run(pty);
 

@@ -11,8 +11,7 @@ SimOptions sim_options;
 static const char HELP_TEXT[] =
     "Usage: tq734_sim [options]\n"
     "Plays a TQ734 device (CPU2 firmware loader) on a pseudo-terminal it opens itself.\n"
-    "On start it prints 'PTY <slave path>', 'LINK <path> -> <slave>' with --link, and\n"
-    "'READY <slave path>' (flushed) once the line can be used.\n"
+    "Once the line can be used it prints 'READY <slave path>' as its first stdout line.\n"
     "\n"
     "Where:\n"
     "  --link PATH              create a symlink PATH -> slave (e.g. $WINEPREFIX/dosdevices/com7);\n"
@@ -23,6 +22,7 @@ static const char HELP_TEXT[] =
     "  --image PATH             image to compare the received blocks with (314,912 bytes)\n"
     "                           default: " TQ_SIM_DEFAULT_IMAGE "\n"
     "  --verbose                echo every report line to stderr as well\n"
+    "  --progress               print 'PROGRESS n/1231' on stdout every 100 new blocks\n"
     "\n"
     "Device answers:\n"
     "  --tag XY                 device tag of the identification reply \"ID\"XY (default TQ)\n"
@@ -31,7 +31,7 @@ static const char HELP_TEXT[] =
     "  --result N               result code of the finish reply, 0..255 (default 0 = success)\n"
     "\n"
     "Misbehaviour (fractions P are 0..1, drawn from a PRNG seeded by --seed):\n"
-    "  --silent-from-block K    never acknowledge blocks with index >= K (earlier ones still are)\n"
+    "  --silent-from-block K    once a block with index >= K arrives, never reply to anything again\n"
     "  --drop-acks P            drop this fraction of block acknowledgements\n"
     "  --corrupt P              flip one byte in this fraction of replies (the CRC then fails)\n"
     "  --duplicate-acks P       send this fraction of block acknowledgements twice\n"
@@ -58,6 +58,16 @@ static const char HELP_TEXT[] =
     "  On every exit the report is completed and the link removed.\n"
     "\n"
     "  --help                   this text\n"
+    "\n"
+    "Report (--report): one event per line, 't=<ms since start> <event>': 'rx identify request',\n"
+    "'rx version request', 'rx block N', 'rx block N retransmission interval=<ms>ms',\n"
+    "'rx finish length=L', 'rx final command', 'rx bad CRC', 'rx garbage', 'rx unknown message',\n"
+    "'tx <reply>' when a reply starts going out, and the misbehaviour taken ('drop ack N',\n"
+    "'silent: ...', 'tx noise ...', '... corrupted ...'). Then the summary: 'summary blocks_received=\n"
+    "highest_block= retransmissions= bad_frames= finish_requests= block_writes=', 'finish length: L',\n"
+    "'final command: yes|no', and 'image: identical' | 'image: differs at offset X' |\n"
+    "'image: incomplete ...' | 'image: differs in the tail padding' (the received blocks\n"
+    "against --image; the tail block's 224 padding bytes must be zero).\n"
     "\n"
     "Exit status: 0 after the final command, a timeout or a signal, whatever the update's\n"
     "outcome (read the report for that); 1 when the pty, link, image or report cannot be set\n"
@@ -98,6 +108,7 @@ static void set_defaults()
     o.timeout_s = 600;
     o.exit_on_final = true;
     o.verbose = false;
+    o.progress = false;
 }
 
 // Whole-string integer in [low, high].
@@ -171,6 +182,7 @@ ParseOutcome parse_options(int argc, char** argv)
         if (!strcmp(a, "--exit-on-final")) { o.exit_on_final = true; continue; }
         if (!strcmp(a, "--keep-running")) { o.exit_on_final = false; continue; }
         if (!strcmp(a, "--verbose")) { o.verbose = true; continue; }
+        if (!strcmp(a, "--progress")) { o.progress = true; continue; }
 
         static const char* const with_value[] = {
             "--link", "--ready-file", "--report", "--image", "--tag", "--version", "--result",

@@ -31,6 +31,7 @@ struct SimOptions {
     int timeout_s;
     bool exit_on_final;
     bool verbose;
+    bool progress;
 };
 
 extern SimOptions sim_options;

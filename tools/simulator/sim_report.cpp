@@ -32,7 +32,7 @@ static void write_line(bool to_stderr, const char* prefix, const char* format, v
 void report_event(int64_t time_us, const char* format, ...)
 {
     char prefix[32];
-    snprintf(prefix, sizeof prefix, "%lld ms: ", (long long)(time_us / 1000));
+    snprintf(prefix, sizeof prefix, "t=%.1f ", double(time_us) / 1000.0);
     va_list args;
     va_start(args, format);
     write_line(report_echo, prefix, format, args);
