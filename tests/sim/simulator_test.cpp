@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -53,9 +55,17 @@ struct Sim : ::testing::Test {
     {
         build_crc_table();
         reset_receiver();
+        // A second run in one test starts clean.
+        stop();
+        if (line >= 0)
+            close(line);
+        line = -1;
+        if (!dir.empty())
+            std::system(("rm -rf '" + dir + "'").c_str());
         char tmpl[] = "/tmp/tq734-simtest-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
-        report = std::string(tmpl) + "/report.txt";
+        dir = tmpl;
+        report = dir + "/report.txt";
         int out[2];
         ASSERT_EQ(pipe(out), 0);
         std::vector<std::string> all{TQ_SIM_PATH, "--report", report, "--timeout-s", "50", "--linger-ms", "100"};
@@ -77,7 +87,8 @@ struct Sim : ::testing::Test {
             ready += c;
         close(out[0]);
         ASSERT_EQ(ready.rfind("READY /dev/", 0), 0u) << ready;
-        line = open(ready.substr(6).c_str(), O_RDWR | O_NOCTTY);
+        slave = ready.substr(6);
+        line = open(slave.c_str(), O_RDWR | O_NOCTTY);
         ASSERT_GE(line, 0);
         termios t;
         tcgetattr(line, &t);
@@ -89,8 +100,15 @@ struct Sim : ::testing::Test {
     {
         if (line >= 0)
             close(line);
+        line = -1;
         stop();
+        if (!dir.empty())
+            std::system(("rm -rf '" + dir + "'").c_str());
     }
+
+    std::string dir;
+    std::string slave;
+    int exit_status = -1;
 
     // Ends the simulator (SIGTERM) and waits, so that its report is complete.
     void stop()
@@ -99,8 +117,24 @@ struct Sim : ::testing::Test {
             kill(pid, SIGTERM);
             int status;
             waitpid(pid, &status, 0);
+            exit_status = status;
             pid = -1;
         }
+    }
+
+    // Waits up to ms for the simulator to end by itself; true if it did.
+    bool ended_within(int ms)
+    {
+        for (int waited = 0; waited <= ms; waited += 10) {
+            int status;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                exit_status = status;
+                pid = -1;
+                return true;
+            }
+            usleep(10000);
+        }
+        return false;
     }
 
     void send(const Bytes& b) { ASSERT_EQ(write(line, b.data(), b.size()), ssize_t(b.size())); }
@@ -158,6 +192,9 @@ TEST_F(Sim, OtherTagAndVersionWithoutFields)
     start({"--tag", "AB", "--no-version-fields"});
     EXPECT_EQ(one_reply(IDENTIFY), (Bytes{'I', 'D', 'A', 'B'}));
     EXPECT_EQ(one_reply(VERSION), (Bytes{0x54, 0x51, 0x01}));
+    stop();
+    start({"--version", "3.260"});
+    EXPECT_EQ(one_reply(VERSION), (Bytes{0x54, 0x51, 0x01, 0x03, 0x04, 0x01}));
 }
 
 TEST_F(Sim, AcknowledgesBlocksIgnoresBadCrcAndRecordsTheFinalCommand)
@@ -245,6 +282,232 @@ TEST_F(Sim, WireTimeDelaysRepliesByTheLineRate)
     double ms = (b.tv_sec - a.tv_sec) * 1000.0 + (b.tv_nsec - a.tv_nsec) / 1e6;
     // At least the request's ~265 bytes at 86.8 us each.
     EXPECT_GE(ms, 20.0);
+}
+
+// Bytes of the frames read within ms, and how many reads delivered them.
+struct RawRead {
+    Bytes bytes;
+    int reads = 0;
+};
+
+RawRead read_raw(int line, int ms)
+{
+    RawRead r;
+    timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long spent = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (spent >= ms)
+            return r;
+        pollfd p = {line, POLLIN, 0};
+        if (poll(&p, 1, int(ms - spent)) <= 0)
+            continue;
+        uint8_t buf[512];
+        ssize_t n = read(line, buf, sizeof buf);
+        if (n > 0) {
+            ++r.reads;
+            r.bytes.insert(r.bytes.end(), buf, buf + n);
+        }
+    }
+}
+
+double ms_since(const timespec& a)
+{
+    timespec b;
+    clock_gettime(CLOCK_MONOTONIC, &b);
+    return (b.tv_sec - a.tv_sec) * 1000.0 + (b.tv_nsec - a.tv_nsec) / 1e6;
+}
+
+// Runs the simulator with these arguments to its end; returns its exit status and stdout.
+int run_to_end(const std::string& args, std::string* out)
+{
+    std::string command = std::string("timeout 20 ") + TQ_SIM_PATH + " " + args + " 2>/dev/null";
+    FILE* p = popen(command.c_str(), "r");
+    if (!p)
+        return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out->append(buf, n);
+    int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Sim, LinkAndReadyFileAreMadeAndRemovedAndTheFinalCommandEndsTheRunAfterTheLinger)
+{
+    char tmpl[] = "/tmp/tq734-simlink-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string link = std::string(tmpl) + "/com7", ready = std::string(tmpl) + "/ready";
+    start({"--link", link, "--ready-file", ready, "--linger-ms", "400"});
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), slave);
+    std::ifstream f(ready);
+    std::string ready_line;
+    std::getline(f, ready_line);
+    EXPECT_EQ(ready_line, "READY " + slave);
+    // Still answering during the linger.
+    send(FINAL);
+    EXPECT_EQ(one_reply(IDENTIFY), (Bytes{'I', 'D', 'T', 'Q'}));
+    timespec t0;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    ASSERT_TRUE(ended_within(3000));
+    EXPECT_GE(ms_since(t0), 200.0);
+    EXPECT_TRUE(WIFEXITED(exit_status) && WEXITSTATUS(exit_status) == 0);
+    struct stat st;
+    EXPECT_NE(lstat(link.c_str(), &st), 0) << "link left behind";
+    std::string r = report_text();
+    EXPECT_NE(r.find("rx final command"), std::string::npos);
+    EXPECT_NE(r.find("end: final command"), std::string::npos) << r;
+    std::system(("rm -rf '" + std::string(tmpl) + "'").c_str());
+}
+
+TEST_F(Sim, KeepRunningOutlivesTheFinalCommandAndTimeoutEndsTheRun)
+{
+    start({"--keep-running"});
+    send(FINAL);
+    EXPECT_FALSE(ended_within(600));
+    stop();
+    EXPECT_TRUE(WIFEXITED(exit_status) && WEXITSTATUS(exit_status) == 0);
+    EXPECT_NE(report_text().find("end: signal 15"), std::string::npos);
+    start({"--timeout-s", "1"});
+    ASSERT_TRUE(ended_within(3000));
+    EXPECT_TRUE(WIFEXITED(exit_status) && WEXITSTATUS(exit_status) == 0);
+    std::string r = report_text();
+    EXPECT_NE(r.find("end: timeout"), std::string::npos);
+    EXPECT_NE(r.find("final command: no"), std::string::npos);
+}
+
+TEST_F(Sim, HelpNamesEveryOptionAndBadCommandLinesExitWith2)
+{
+    std::string help;
+    EXPECT_EQ(run_to_end("--help", &help), 0);
+    for (const char* option :
+         {"--link", "--ready-file", "--report", "--image", "--verbose", "--progress", "--tag", "--version",
+          "--no-version-fields", "--result", "--silent-from-block", "--drop-acks", "--corrupt", "--duplicate-acks",
+          "--split", "--split-gap-ms", "--noise", "--delay-ms", "--finish-after-block", "--unsolicited-id",
+          "--unsolicited-after-block", "--wire-time", "--seed", "--exit-on-final", "--keep-running", "--linger-ms",
+          "--timeout-s", "Exit status"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    std::string ignored;
+    EXPECT_EQ(run_to_end("--no-such-option", &ignored), 2);
+    EXPECT_EQ(run_to_end("--drop-acks 1.5", &ignored), 2);
+    EXPECT_EQ(run_to_end("--tag TQX", &ignored), 2);
+    EXPECT_EQ(run_to_end("--version 2", &ignored), 2);
+    EXPECT_EQ(run_to_end("--result 256", &ignored), 2);
+    EXPECT_EQ(run_to_end("--image /nonexistent/firmware.bin", &ignored), 1);
+}
+
+TEST_F(Sim, DelayHoldsEachReply)
+{
+    start({"--delay-ms", "150"});
+    timespec t0;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    EXPECT_EQ(one_reply(IDENTIFY).size(), 4u);
+    EXPECT_GE(ms_since(t0), 145.0);
+}
+
+TEST_F(Sim, SplitWritesOneByteAtATime)
+{
+    start({"--split", "--split-gap-ms", "5"});
+    send(IDENTIFY);
+    RawRead r = read_raw(line, 400);
+    // 7E 49 44 54 51 CRC 7E: eight bytes, each in a read of its own.
+    EXPECT_EQ(r.bytes.size(), 8u);
+    EXPECT_GE(r.reads, 7);
+}
+
+TEST_F(Sim, WireTimePacesRepliesAtTheLineRate)
+{
+    start({"--wire-time"});
+    Bytes many;
+    for (int i = 0; i < 50; ++i)
+        many.insert(many.end(), VERSION.begin(), VERSION.end());
+    timespec t0;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    send(many);
+    EXPECT_EQ(replies(3000, 50).size(), 50u);
+    // 350 request bytes in and 500 reply bytes out at 86.8 us each: at least ~43 ms.
+    EXPECT_GE(ms_since(t0), 40.0);
+    EXPECT_LT(ms_since(t0), 500.0);
+}
+
+TEST_F(Sim, MalformedRequestsAreReportedAndUnanswered)
+{
+    start({});
+    Bytes out_of_range = block_frame(0);
+    // Index 1231 (CF 04): rebuild the frame by hand with a correct CRC.
+    Bytes body{0x54, 0x51, 0x02, 0xCF, 0x04};
+    body.resize(261, 0x11);
+    uint16_t crc = frame_crc(body.data(), uint16_t(body.size()));
+    body.push_back(uint8_t(crc & 0xFF));
+    body.push_back(uint8_t(crc >> 8));
+    Frame f = encode_frame(body.data(), uint16_t(body.size()));
+    send(Bytes(f.bytes, f.bytes + f.length));
+    EXPECT_TRUE(replies(200).empty());
+    // 54 51 05 with its CRC, and a two-byte collection.
+    Bytes unknown{0x54, 0x51, 0x05};
+    crc = frame_crc(unknown.data(), 3);
+    Bytes unknown_frame{0x7E, 0x54, 0x51, 0x05, uint8_t(crc & 0xFF), uint8_t(crc >> 8), 0x7E};
+    send(unknown_frame);
+    send(Bytes{0x7E, 0x41, 0x42, 0x7E});
+    EXPECT_TRUE(replies(200).empty());
+    EXPECT_EQ(one_reply(IDENTIFY).size(), 4u);
+    stop();
+    std::string r = report_text();
+    EXPECT_NE(r.find("rx block 1231 out of range"), std::string::npos);
+    EXPECT_NE(r.find("rx unknown message 54 51 05"), std::string::npos);
+    EXPECT_NE(r.find("rx garbage (2 bytes)"), std::string::npos);
+}
+
+TEST_F(Sim, ChangedDataIsFoundAtItsOffset)
+{
+    start({});
+    Bytes body{0x54, 0x51, 0x02, 0x03, 0x00};
+    ImageBlock block = image_block(3);
+    body.insert(body.end(), block.bytes, block.bytes + BLOCK_SIZE);
+    body[5 + 17] ^= 0x01;
+    uint16_t crc = frame_crc(body.data(), uint16_t(body.size()));
+    body.push_back(uint8_t(crc & 0xFF));
+    body.push_back(uint8_t(crc >> 8));
+    Frame f = encode_frame(body.data(), uint16_t(body.size()));
+    EXPECT_EQ(one_reply(Bytes(f.bytes, f.bytes + f.length)), (Bytes{0x54, 0x51, 0x02, 0x03, 0x00}));
+    stop();
+    EXPECT_NE(report_text().find("image: differs at offset 785"), std::string::npos);  // 3 * 256 + 17
+}
+
+// Which of blocks 0..39 get an acknowledgement with --drop-acks 0.5 and this seed.
+std::string ack_pattern(Sim& sim, const char* seed)
+{
+    sim.start({"--drop-acks", "0.5", "--seed", seed});
+    std::string pattern;
+    for (uint16_t i = 0; i < 40; ++i) {
+        sim.send(block_frame(i));
+        pattern += sim.replies(60).empty() ? '-' : 'A';
+    }
+    sim.stop();
+    close(sim.line);
+    sim.line = -1;
+    return pattern;
+}
+
+TEST_F(Sim, TheSeedFixesWhichAcknowledgementsAreDropped)
+{
+    std::string first = ack_pattern(*this, "7");
+    EXPECT_EQ(ack_pattern(*this, "7"), first);
+    EXPECT_NE(first.find('A'), std::string::npos);
+    EXPECT_NE(first.find('-'), std::string::npos);
+    EXPECT_NE(ack_pattern(*this, "8"), first);
+}
+
+TEST_F(Sim, NoiseNeverSwallowsTheFrameAfterIt)
+{
+    start({"--noise", "1", "--seed", "3"});
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(one_reply(IDENTIFY), (Bytes{'I', 'D', 'T', 'Q'})) << "reply " << i;
+    stop();
+    EXPECT_NE(report_text().find("tx noise"), std::string::npos);
 }
 
 }  // namespace

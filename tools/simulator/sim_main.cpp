@@ -91,24 +91,25 @@ static void read_line(int master, int64_t* rx_wire_clock_us)
 // Runs the device until it is time to stop; returns why.
 static std::string run(const SimPty& pty)
 {
-    int64_t deadline = int64_t(sim_options.timeout_s) * 1000000;
+    const int64_t timeout_at = int64_t(sim_options.timeout_s) * 1000000;
     int64_t rx_wire_clock = 0;
     for (;;) {
         int64_t now = sim_now_us();
         if (stop_signal)
             return std::string("signal ") + std::to_string(int(stop_signal));
-        if (now >= deadline)
-            return "timeout";
         int64_t final_us = 0;
+        int64_t wake_at = timeout_at;
         if (sim_options.exit_on_final && device_final_received(&final_us)) {
             int64_t leave = final_us + int64_t(sim_options.linger_ms) * 1000;
             if (now >= leave)
                 return "final command";
-            if (leave < deadline)
-                deadline = leave;
+            if (leave < wake_at)
+                wake_at = leave;
         }
+        if (now >= timeout_at)
+            return "timeout";
         pollfd p = {pty.master, POLLIN, 0};
-        int ready = poll(&p, 1, poll_timeout_ms(now, deadline));
+        int ready = poll(&p, 1, poll_timeout_ms(now, wake_at));
         if (ready > 0 && (p.revents & POLLIN))
             read_line(pty.master, &rx_wire_clock);
         else if (ready > 0)
