@@ -24,8 +24,8 @@ cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
-    rm -f "$WINEPREFIX/dosdevices/com$port"
-    [ -z "$own_rig" ] && "$loader" reg delete "$key" /v COMport /f >/dev/null 2>&1
+    [ -n "${WINEPREFIX:-}" ] && rm -f "$WINEPREFIX/dosdevices/com$port"
+    [ -z "$own_rig" ] && [ -n "${WINEPREFIX:-}" ] && "$loader" reg delete "$key" /v COMport /f >/dev/null 2>&1
     [ -n "$own_rig" ] && rig_stop
 }
 fail() {
@@ -36,15 +36,6 @@ fail() {
 }
 trap cleanup EXIT
 
-. "$here/../rig/wine_rig.sh"
-export WINEDEBUG=-all
-if [ -z "${WINEPREFIX:-}" ]; then
-    own_rig=1
-    rig_start "$outdir/smoke-prefix" || exit 1
-fi
-for other in "$WINEPREFIX"/dosdevices/com5 "$WINEPREFIX"/dosdevices/com5[0-6]; do
-    [ -e "$other" ] || [ -L "$other" ] && fail "$other exists; this test needs COM5 and COM50..56 absent"
-done
 
 # Our own display, chosen from our pid among :90..:99.
 display=""
@@ -59,6 +50,18 @@ for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
 [ -e /tmp/.X11-unix/X$display ] || fail "Xvfb :$display did not start"
 export DISPLAY=:$display
 
+# A prefix of our own is made with the display already there: its desktop takes the
+# display driver it finds at its first start.
+. "$here/../rig/wine_rig.sh"
+export WINEDEBUG=-all
+if [ -z "${WINEPREFIX:-}" ]; then
+    own_rig=1
+    rig_start "$outdir/smoke-prefix" || fail "cannot make a Wine prefix"
+fi
+for other in "$WINEPREFIX"/dosdevices/com5 "$WINEPREFIX"/dosdevices/com5[0-6]; do
+    [ -e "$other" ] || [ -L "$other" ] && fail "$other exists; this test needs COM5 and COM50..56 absent"
+done
+
 # The simulator links its pty as COM57 and says READY.
 sim_args=()
 [ "$mode" = auto ] && sim_args=(--finish-after-block 3)
@@ -70,10 +73,31 @@ grep -q READY "$sim_out" || fail "simulator not ready"
 
 "$loader" reg add "$key" /v COMport /t REG_DWORD /d 5 /f >>"$log" 2>&1 || fail "cannot preset COMport"
 
-find_window() {   # the X window with exactly our caption, within 20 s
+find_window() {   # the X window with exactly our caption
     local id
-    id=$(timeout 20 xdotool search --sync --onlyvisible --name "$caption_regex" 2>/dev/null | head -1)
+    id=$(xdotool search --onlyvisible --name "$caption_regex" 2>/dev/null | head -1)
     [ -n "$id" ] && [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$caption" ]
+}
+# Starts the updater and waits up to 20 s for its window. In a fresh prefix the first
+# window can find Wine's desktop not yet up; the program then ends at once with 127 and
+# is started again (at most three times).
+launch_updater() {
+    local attempt i
+    for attempt in 1 2 3; do
+        "$loader" "$updater" "$@" >>"$log" 2>&1 &
+        app_pid=$!
+        for i in $(seq 100); do
+            find_window && return 0
+            kill -0 "$app_pid" 2>/dev/null || break
+            sleep 0.2
+        done
+        kill -0 "$app_pid" 2>/dev/null && return 1
+        wait "$app_pid"
+        echo "attempt $attempt: ended with $? before its window appeared" >>"$log"
+        app_pid=""
+        sleep 1
+    done
+    return 1
 }
 probe_value() {   # the value of one line of the probe's state
     "$loader" "$probe" state 2>/dev/null | tr -d '\r' | sed -n "s/^$1=//p"
@@ -83,10 +107,8 @@ shot() {
 }
 
 if [ "$mode" = auto ]; then
-    "$loader" "$updater" -a >>"$log" 2>&1 &
-    app_pid=$!
     # The dialog must appear; the update then ends the program by itself.
-    find_window || fail "no window"
+    launch_updater -a || fail "no window"
     "$loader" "$probe" wait block_progress 2 10000 >>"$log" 2>&1 && shot auto-transfer
     for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
     kill -0 "$app_pid" 2>/dev/null && fail "still running 30 s after the start"
@@ -100,9 +122,7 @@ if [ "$mode" = auto ]; then
     exit 0
 fi
 
-"$loader" "$updater" >>"$log" 2>&1 &
-app_pid=$!
-find_window || fail "no window with caption $caption"
+launch_updater || fail "no window with caption $caption"
 "$loader" "$probe" wait selected "COM$port" 10000 >>"$log" 2>&1 || fail "COM$port not selected"
 [ "$(probe_value status)" = 'Нажмите "Старт"' ] || fail "status is not Нажмите \"Старт\""
 [ "$(probe_value banner)" = 'Updater CPU2\r\n(Mar 24 2023)\r\nПрошивка(версия 2.385) была создана\r\n\tFeb 11 2025 в 17:30:32\r\n' ] ||
