@@ -37,18 +37,23 @@ fail() {
 trap cleanup EXIT
 
 
-# Our own display, chosen from our pid among :90..:99.
-display=""
-for i in 0 1 2 3 4 5 6 7 8 9; do
-    n=$((90 + ($$ + i) % 10))
-    if [ ! -e /tmp/.X$n-lock ] && [ ! -e /tmp/.X11-unix/X$n ]; then display=$n; break; fi
-done
-[ -n "$display" ] || fail "no free display among :90..:99"
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >>"$log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
-[ -e /tmp/.X11-unix/X$display ] || fail "Xvfb :$display did not start"
-export DISPLAY=:$display
+# The rig's display when the run has one (Wine's desktop is bound to it); otherwise our
+# own, chosen from our pid among :90..:99.
+if [ -n "${RIG_DISPLAY:-}" ]; then
+    display=${RIG_DISPLAY#:}
+else
+    display=""
+    for i in 0 1 2 3 4 5 6 7 8 9; do
+        n=$((90 + ($$ + i) % 10))
+        if [ ! -e /tmp/.X$n-lock ] && [ ! -e /tmp/.X11-unix/X$n ]; then display=$n; break; fi
+    done
+    [ -n "$display" ] || fail "no free display among :90..:99"
+    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >>"$log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
+    [ -e /tmp/.X11-unix/X$display ] || fail "Xvfb :$display did not start"
+    export DISPLAY=:$display
+fi
 
 # A prefix of our own is made with the display already there: its desktop takes the
 # display driver it finds at its first start.

@@ -2,12 +2,50 @@
 # each test process under Wine starts in a fraction of a second. Source this file.
 #   rig_start DIR   create the prefix in DIR, start the server, export WINEPREFIX
 #   rig_stop        stop the server of that prefix (by its own prefix; nothing else is touched)
+# When Xvfb is installed the rig also starts one display for the whole run, before the prefix
+# exists, and exports DISPLAY: Wine's desktop process binds to the display it first sees, so
+# every window of the run must use that one. RIG_DISPLAY names it for the tests.
 WINE_LOADER=${WINE_LOADER:-/usr/lib/wine/wine64}
 WINE_SERVER=${WINE_SERVER:-/usr/lib/wine/wineserver64}
+
+RIG_XVFB_PID=""
+
+# Starts Xvfb on the first free display among :70..:79 and exports DISPLAY.
+rig_display() {
+    command -v Xvfb >/dev/null || return 0
+    local n
+    for n in 70 71 72 73 74 75 76 77 78 79; do
+        [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        RIG_XVFB_PID=$!
+        for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.05; done
+        export DISPLAY=:$n RIG_DISPLAY=:$n
+        return 0
+    done
+    echo "rig: no free X display among :70..:79" >&2
+    return 1
+}
+
+# A first window brings Wine's desktop up; in a fresh prefix that very window may be lost.
+rig_gui_warmup() {
+    [ -n "${RIG_DISPLAY:-}" ] || return 0
+    "$WINE_LOADER" notepad >/dev/null 2>&1 &
+    local pid=$!
+    for _ in $(seq 150); do
+        xdotool search --onlyvisible --class notepad >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    return 0
+}
 
 rig_start() {
     local dir=$1
     export WINEPREFIX=$dir WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # Cyrillic arguments and output between Linux and Wine programs are UTF-8.
+    export LC_ALL=C.UTF-8
+    rig_display || return 1
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     # The server takes a pty it is handed as its controlling terminal and may be chatty on
@@ -21,10 +59,17 @@ rig_start() {
         "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     # Warm-up run so that the first test does not pay for loading the server's state.
     "$WINE_LOADER" cmd /c exit >/dev/null 2>&1 || true
+    rig_gui_warmup
 }
 
 rig_stop() {
     [ -n "${WINEPREFIX:-}" ] || return 0
     "$WINE_SERVER" -k >/dev/null 2>&1 || true
     "$WINE_SERVER" -w >/dev/null 2>&1 || true
+    if [ -n "$RIG_XVFB_PID" ]; then
+        kill "$RIG_XVFB_PID" 2>/dev/null
+        wait "$RIG_XVFB_PID" 2>/dev/null
+        RIG_XVFB_PID=""
+    fi
+    return 0
 }

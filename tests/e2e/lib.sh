@@ -1,0 +1,120 @@
+# End-to-end helpers: the real updater window under Wine and Xvfb, the simulator on COM
+# ports, the window probe reading what the technician sees. Source from a scenario after
+# setting LOADER UPDATER PROBE SIM OUTDIR and NAME. Everything started is stopped by pid.
+set -u
+export LC_ALL=C.UTF-8   # Cyrillic arguments reach Wine programs intact
+key='HKCU\Software\Ostrel\TQ734 Updater'
+caption='Обновитель TQ734 (CPU2)'
+mkdir -p "$OUTDIR"
+log=$OUTDIR/$NAME.log
+: >"$log"
+xvfb_pid="" app_pid="" sim_pids=() links=() restore_links=()
+
+e2e_cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    for p in "${sim_pids[@]}"; do kill "$p" 2>/dev/null; done
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    for l in "${links[@]}"; do rm -rf "$l"; done
+    for pair in "${restore_links[@]}"; do ln -sfn "${pair#*=}" "${pair%%=*}"; done
+    "$LOADER" reg delete "$key" /f >/dev/null 2>&1
+}
+trap e2e_cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >>"$log"
+    [ -n "$app_pid" ] && "$LOADER" "$PROBE" state >>"$log" 2>&1
+    cat "$log" >&2
+    exit 1
+}
+
+: "${WINEPREFIX:?run inside the Wine test rig}"
+export WINEDEBUG=-all
+
+# The rig's display when there is one (Wine's desktop is bound to it), else our own.
+e2e_display() {
+    local i n
+    [ -n "${RIG_DISPLAY:-}" ] && return 0
+    for i in 0 1 2 3 4 5 6 7 8 9; do
+        n=$((80 + ($$ + i) % 10))
+        if [ ! -e /tmp/.X$n-lock ] && [ ! -e /tmp/.X11-unix/X$n ]; then
+            Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >>"$log" 2>&1 &
+            xvfb_pid=$!
+            for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+            export DISPLAY=:$n
+            return 0
+        fi
+    done
+    fail "no free display"
+}
+
+# e2e_sim PORT [SIM OPTIONS]: a simulated device on COM<PORT>; its report is $OUTDIR/$NAME-com<PORT>.report
+e2e_sim() {
+    local port=$1
+    shift
+    local link=$WINEPREFIX/dosdevices/com$port out=$OUTDIR/$NAME-com$port.out
+    links+=("$link")
+    "$SIM" --link "$link" --report "$OUTDIR/$NAME-com$port.report" --timeout-s 280 "$@" >"$out" 2>>"$log" &
+    sim_pids+=($!)
+    for _ in $(seq 100); do grep -q READY "$out" && return 0; sleep 0.05; done
+    fail "simulator on COM$port not ready"
+}
+
+# Ends a simulator (so that its report is complete) by its index in start order.
+e2e_sim_stop() {
+    local p=${sim_pids[$1]}
+    kill "$p" 2>/dev/null && wait "$p" 2>/dev/null
+    return 0
+}
+
+report_of() { cat "$OUTDIR/$NAME-com$1.report"; }
+
+remember() { "$LOADER" reg add "$key" /v COMport /t REG_DWORD /d "$1" /f >>"$log" 2>&1 || fail "cannot preset COMport"; }
+forget() { "$LOADER" reg delete "$key" /f >/dev/null 2>&1; return 0; }
+remembered() { "$LOADER" reg query "$key" /v COMport 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_DWORD[[:space:]]*0x\([0-9a-fA-F]*\).*/\1/p'; }
+
+# Starts the updater with the given options and waits for its window.
+e2e_start() {
+    "$LOADER" "$UPDATER" "$@" >>"$log" 2>&1 &
+    app_pid=$!
+    "$LOADER" "$PROBE" wait caption "$caption" 20000 >>"$log" 2>&1 || fail "no window"
+}
+
+probe() { "$LOADER" "$PROBE" "$@" 2>>"$log" | tr -d '\r'; }
+value() { probe state | sed -n "s/^$1=//p"; }
+wait_for() { "$LOADER" "$PROBE" wait "$1" "$2" "${3:-10000}" >>"$log" 2>&1 || fail "$1 never became '$2'"; }
+expect() { local v; v=$(value "$1"); [ "$v" = "$2" ] || fail "$1 is '$v', expected '$2'"; }
+
+# Waits up to MS for the updater to end; sets exit_code to its exit code, or "running".
+# (Not in a subshell: only this shell can wait for its own child.)
+e2e_wait_exit() {
+    local ms=${1:-10000} t=0
+    while kill -0 "$app_pid" 2>/dev/null && [ "$t" -lt "$ms" ]; do sleep 0.05; t=$((t + 50)); done
+    if kill -0 "$app_pid" 2>/dev/null; then exit_code=running; return; fi
+    exit_code=0
+    wait "$app_pid" || exit_code=$?
+    app_pid=""
+}
+
+expect_exit() {
+    e2e_wait_exit "${2:-10000}"
+    [ "$exit_code" = "$1" ] || fail "exit code $exit_code, expected $1"
+}
+
+expect_running() {
+    e2e_wait_exit "$1"
+    [ "$exit_code" = running ] || fail "$2 (exit code $exit_code)"
+}
+
+shot() { import -window root "$OUTDIR/$NAME-$1.png" 2>>"$log" || fail "screenshot $1"; }
+
+# Keys go to the dialog through XTEST, as a technician's would.
+press() {
+    local id
+    id=$(timeout 10 xdotool search --sync --onlyvisible --name "^Обновитель TQ734 \(CPU2\)$" 2>/dev/null | head -1)
+    [ -n "$id" ] || fail "no X window for keys"
+    xdotool windowactivate --sync "$id" >/dev/null 2>&1 || xdotool windowfocus --sync "$id" >/dev/null 2>&1
+    xdotool key --window "$id" "$1" 2>>"$log" || xdotool key "$1" 2>>"$log"
+}
+
+e2e_display

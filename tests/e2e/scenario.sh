@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# One end-to-end scenario through the real window.
+#   scenario.sh NAME LOADER UPDATER PROBE SIM OUTDIR
+NAME=$1 LOADER=$2 UPDATER=$3 PROBE=$4 SIM=$5 OUTDIR=$6
+. "$(dirname "$0")/lib.sh"
+
+box_text_for_4='Ошибка в принятых данных.\r\nОшибка проверки crc.\r\nОбновление не произведено.'
+
+case $NAME in
+poll_tq734)
+    e2e_sim 61
+    remember 61
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    probe click 111
+    wait_for info 'Версия : 2.385'
+    expect status ''
+    expect msgbox 0
+    expect c112.visible 1
+    report_of 61 | grep -q 'rx version request' || fail "no version request"
+    ;;
+poll_without_version)
+    e2e_sim 61 --no-version-fields
+    remember 61
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    probe click 111
+    wait_for info 'Успешно'
+    expect status ''
+    ;;
+poll_other_device)
+    e2e_sim 61 --tag AB
+    remember 61
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    probe click 111
+    wait_for info 'Подключенное устройство не TQ734'
+    expect status 'ОШИБКА!'
+    expect msgbox 0
+    probe click 115
+    expect_exit 126
+    ;;
+auto_no_final_command)
+    e2e_sim 61 --finish-after-block 2
+    remember 61
+    e2e_start -a -d
+    expect_exit 0 20000
+    e2e_sim_stop 0
+    report_of 61 | grep -q '^final command: no' || fail "a final command was sent with -d"
+    ;;
+device_error)
+    e2e_sim 61 --finish-after-block 2 --result 4
+    remember 61
+    e2e_start -a
+    wait_for msgbox 1 20000
+    expect msgbox.text "$box_text_for_4"
+    expect status 'ОШИБКА!'
+    value msgbox.caption >>"$log"
+    shot error-box
+    probe dismiss
+    expect_exit 4
+    e2e_sim_stop 0
+    report_of 61 | grep -q '^final command: yes' || fail "no final command after the error"
+    [ "$(remembered)" = 3d ] || fail "a failed update changed COMport"
+    ;;
+exit_during_transfer)
+    e2e_sim 61
+    remember 61
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    probe click 112
+    wait_for block_progress 20 10000
+    probe click 115
+    expect_exit 127 3000
+    before=$(report_of 61 | grep -c ' rx ')
+    sleep 1.2
+    after=$(report_of 61 | grep -c ' rx ')
+    [ "$before" = "$after" ] || fail "the device heard more after Выход"
+    e2e_sim_stop 0
+    report_of 61 | grep -q '^final command: no' || fail "final command after Выход"
+    ;;
+silent_device)
+    e2e_sim 61 --silent-from-block 3
+    remember 61
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    probe click 112
+    wait_for info 'Нет ответа' 5000
+    sleep 3.3
+    expect block_progress 3
+    shot silent
+    probe click 115
+    expect_exit 127
+    e2e_sim_stop 0
+    # The same block about every second.
+    intervals=$(report_of 61 | sed -n 's/.*rx block 3 retransmission interval=\([0-9]*\)ms/\1/p')
+    echo "block 3 intervals: $intervals" >>"$log"
+    [ "$(echo "$intervals" | wc -w)" -ge 3 ] || fail "block 3 not repeated: $intervals"
+    for i in $intervals; do [ "$i" -ge 900 ] && [ "$i" -le 1200 ] || fail "interval $i ms"; done
+    ;;
+busy_port)
+    # Under Wine a second handle on a COM port opens anyway; a link to a directory refuses.
+    mkdir -p "$OUTDIR/$NAME-dir"
+    links+=("$WINEPREFIX/dosdevices/com62")
+    ln -sfn "$OUTDIR/$NAME-dir" "$WINEPREFIX/dosdevices/com62"
+    remember 62
+    e2e_start
+    wait_for status 'Порт занят или отсутствует'
+    expect selected COM62
+    expect c111.visible 0
+    expect c112.visible 0
+    expect c121.visible 0
+    probe click 115
+    expect_exit 127
+    ;;
+no_ports|no_ports_auto)
+    # No port opens. Wine keeps a serial device of its own for the machine's /dev/ttyS0
+    # even without its dosdevices link, and it fails with an error other than "not found",
+    # so the list shows it as present-but-busy COM1 rather than the COM1/COM2 fallback
+    # (which the port-selection unit tests cover).
+    for l in "$WINEPREFIX"/dosdevices/com*; do
+        [ -L "$l" ] || continue
+        restore_links+=("$l=$(readlink "$l")")
+        rm -f "$l"
+    done
+    forget
+    if [ "$NAME" = no_ports_auto ]; then e2e_start -a; else e2e_start; fi
+    wait_for status 'Порт занят или отсутствует'
+    ports=$(value ports)
+    case $ports in COM1|COM1,COM2) ;; *) fail "ports '$ports'" ;; esac
+    expect selected COM1
+    sleep 0.5
+    expect c111.visible 0
+    expect c112.visible 0
+    expect c121.visible 0
+    expect_running 300 "the window closed by itself"
+    probe click 115
+    expect_exit 127
+    ;;
+remembered_port)
+    e2e_sim 63
+    e2e_sim 64
+    remember 64
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    expect selected COM64
+    probe click 111
+    wait_for info 'Версия : 2.385'
+    report_of 64 | grep -q 'rx identify request' || fail "COM64 was not polled"
+    report_of 63 | grep -q 'rx identify request' && fail "COM63 was polled"
+    probe select COM63
+    wait_for status 'Нажмите "Старт"'
+    expect info ''
+    probe click 111
+    wait_for info 'Версия : 2.385'
+    report_of 63 | grep -q 'rx identify request' || fail "COM63 was not polled after the change"
+    probe click 115
+    expect_exit 127
+    ;;
+keys)
+    e2e_sim 61
+    remember 61
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    expect focus 115
+    press Escape
+    sleep 0.5
+    expect_running 300 "Escape closed the window"
+    press space
+    expect_exit 127 5000
+    ;;
+interactive_full_update)
+    # The whole road: СТАРТ, 1,231 blocks, the success box, the automatic close.
+    e2e_sim 61
+    remember 61
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    probe click 112
+    wait_for status 'Обмен информацией'
+    expect c111.visible 0
+    expect c112.visible 0
+    expect c121.visible 1
+    expect c122.visible 1
+    expect c132.enabled 0
+    wait_for block_progress 600 60000
+    shot mid-transfer
+    wait_for msgbox 1 90000
+    expect msgbox.caption 'Информация'
+    expect msgbox.text 'Обновление ПО произведено успешно.'
+    expect status 'ЗАВЕРШЕНО'
+    expect activity 15
+    expect block_progress 1230
+    shot success-box
+    # The final command goes out only after the box is dismissed.
+    report_of 61 | grep -q 'rx final command' && fail "final command before the box was dismissed"
+    probe dismiss
+    expect_exit 0 3000
+    e2e_sim_stop 0
+    report_of 61 | grep -q '^image: identical' || fail "image not identical"
+    report_of 61 | grep -q '^final command: yes' || fail "no final command"
+    [ "$(remembered)" = 3d ] || fail "COMport not remembered as 61"
+    ;;
+*)
+    fail "unknown scenario $NAME"
+    ;;
+esac
+exit 0
