@@ -8,24 +8,8 @@ cd "$top"
 out=${TQ_BUILD_DIR:-$top/build/ci}
 jobs=${TQ_JOBS:-2}
 
-packages="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine64 wine fonts-liberation fonts-wine xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev
-  googletest cmake g++ procps"
-missing=""
-for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "missing Debian packages:$missing" >&2
-        echo "run this script as root to install them, or: sudo apt-get install$missing" >&2
-        exit 1
-    fi
-    echo "== installing:$missing"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+. "$top/tests/rig/packages.sh"
+ensure_packages
 
 echo "== configure and build (native, x86_64, i686)"
 cmake -S . -B "$out/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null
@@ -39,6 +23,12 @@ done
 
 echo "== native tests"
 ctest --test-dir "$out/native" --output-on-failure -j"$jobs"
+
+echo "== fuzzing the frame receiver and reply classifier (clang, libFuzzer, ${TQ_FUZZ_SECONDS:-30} s)"
+CC=clang CXX=clang++ cmake -S . -B "$out/fuzz" -DCMAKE_BUILD_TYPE=Debug -DTQ_FUZZ=ON \
+    -DTQ_FUZZ_SECONDS="${TQ_FUZZ_SECONDS:-30}" >/dev/null
+cmake --build "$out/fuzz" --target frame_fuzz -j"$jobs"
+ctest --test-dir "$out/fuzz" -R '^frame_fuzz_short$' --output-on-failure
 
 echo "== Windows tests under Wine"
 . "$top/tests/rig/wine_rig.sh"

@@ -200,6 +200,38 @@ interactive_full_update)
     report_of 61 | grep -q '^final command: yes' || fail "no final command"
     [ "$(remembered)" = 3d ] || fail "COMport not remembered as 61"
     ;;
+device_vanishes)
+    # The device goes away mid-transfer: the program must neither crash nor claim success.
+    e2e_sim 61
+    remember 61
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    probe click 112
+    wait_for block_progress 10 10000
+    kill -KILL "${sim_pids[0]}"
+    wait_for info 'Нет ответа' 5000
+    sleep 2
+    expect_running 100 "the program ended when the device vanished"
+    expect msgbox 0
+    probe click 115
+    expect_exit 127
+    ;;
+soak)
+    # Every fault at once; each run must still end with 0 and a byte-identical image.
+    runs=${TQ_SOAK_RUNS:-1}
+    for run in $(seq "$runs"); do
+        sim_pids=() links=()
+        e2e_sim 65 --drop-acks 0.05 --corrupt 0.03 --duplicate-acks 0.05 --split --noise 0.05 --seed "$run"
+        remember 65
+        start=$(date +%s)
+        e2e_start -a
+        expect_exit 0 300000
+        e2e_sim_stop 0
+        report_of 65 | grep -q '^image: identical' || fail "run $run: image not identical"
+        report_of 65 | grep -q '^final command: yes' || fail "run $run: no final command"
+        echo "soak run $run: $(( $(date +%s) - start )) s, $(report_of 65 | grep '^summary')" | tee -a "$log"
+    done
+    ;;
 *)
     fail "unknown scenario $NAME"
     ;;

@@ -12,6 +12,11 @@ RIG_XVFB_PID=""
 
 # Starts Xvfb on the first free display among :70..:79 and exports DISPLAY.
 rig_display() {
+    # RIG_USE_DISPLAY=1 keeps a display the caller already has (the demo on a desktop).
+    if [ "${RIG_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
+        export RIG_DISPLAY=$DISPLAY
+        return 0
+    fi
     command -v Xvfb >/dev/null || return 0
     local n
     for n in 70 71 72 73 74 75 76 77 78 79; do

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Full-update benchmark against the simulated device: the wall time of the update against
+# the design limit of 1,231 polls of 50 ms, with immediate replies and with 115,200-baud wire
+# emulation, and the updater's CPU time. Not a test: run it by hand on a quiet machine.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+out=${TQ_BUILD_DIR:-$top/build/bench}
+port=9
+. tests/rig/packages.sh
+ensure_packages
+cmake -S . -B "$out/native" -DCMAKE_BUILD_TYPE=Release -DTQ_SANITIZE=OFF -DTQ_TESTS=OFF >/dev/null
+cmake -S . -B "$out/x86_64" -DCMAKE_BUILD_TYPE=Release -DTQ_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake >/dev/null
+cmake --build "$out/native" --target tq734_sim -j2 >/dev/null
+cmake --build "$out/x86_64" --target tq734_updater -j2 >/dev/null
+
+. tests/rig/wine_rig.sh
+sim_pid=""
+stop_all() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+    wait 2>/dev/null
+    rig_stop
+}
+trap stop_all EXIT
+rig_start "$out/wine-prefix"
+"$WINE_LOADER" reg add 'HKCU\Software\Ostrel\TQ734 Updater' /v COMport /t REG_DWORD /d $port /f >/dev/null 2>&1
+server_pid=$(pgrep -n -f wineserver64 || true)
+ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+hz=$(getconf CLK_TCK)
+limit=61.55
+
+run() {   # run NAME [SIM OPTIONS]
+    local name=$1
+    shift
+    local report=$out/$name-report.txt
+    "$out/native/tools/simulator/tq734_sim" --link "$WINEPREFIX/dosdevices/com$port" --report "$report" \
+        --timeout-s 300 "$@" >"$out/$name-sim.out" &
+    sim_pid=$!
+    for _ in $(seq 100); do grep -q READY "$out/$name-sim.out" && break; sleep 0.05; done
+    local s0 rc=0
+    s0=$(ticks "$server_pid")
+    TIMEFORMAT='%R %U %S'
+    { time "$WINE_LOADER" "$out/x86_64/app/tq734-updater.exe" -a >/dev/null 2>&1 || rc=$?; } 2>"$out/$name-time.txt"
+    local s1
+    s1=$(ticks "$server_pid")
+    kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+    read -r real user sys <"$out/$name-time.txt"
+    # Transfer: from the first block's arrival to the finish request's, as the device saw it.
+    local first last
+    first=$(sed -n 's/^t=\([0-9.]*\) rx block 0$/\1/p' "$report" | head -1)
+    last=$(sed -n 's/^t=\([0-9.]*\) rx finish length=.*/\1/p' "$report" | head -1)
+    awk -v n="$name" -v rc="$rc" -v r="$real" -v u="$user" -v s="$sys" -v f="$first" -v l="$last" \
+        -v lim="$limit" -v sv="$((s1 - s0))" -v hz="$hz" -v img="$(grep '^image:' "$report")" 'BEGIN {
+        t = (l - f) / 1000
+        printf "%-10s exit %s, %s\n", n, rc, img
+        printf "           process %.2f s = %.3f x limit; transfer %.2f s = %.3f x limit (%.1f ms per block)\n", r, r / lim, t, t / lim, t * 1000 / 1230
+        printf "           updater CPU %.2f s = %.2f %% of one core; wineserver CPU %.2f s = %.2f %%\n", u + s, 100 * (u + s) / r, sv / hz, 100 * sv / hz / r
+    }'
+}
+
+echo "design limit: 1231 x 50 ms = $limit s"
+run immediate
+run wire-time --wire-time
