@@ -9,11 +9,8 @@ out=${TQ_BUILD_DIR:-$top/build/bench}
 port=9
 . tests/rig/packages.sh
 ensure_packages
-cmake -S . -B "$out/native" -DCMAKE_BUILD_TYPE=Release -DTQ_SANITIZE=OFF -DTQ_TESTS=OFF >/dev/null
-cmake -S . -B "$out/x86_64" -DCMAKE_BUILD_TYPE=Release -DTQ_TESTS=OFF \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake >/dev/null
-cmake --build "$out/native" --target tq734_sim -j2 >/dev/null
-cmake --build "$out/x86_64" --target tq734_updater -j2 >/dev/null
+. tools/build_release.sh
+build_release "$out"
 
 . tests/rig/wine_rig.sh
 sim_pid=""

@@ -12,11 +12,8 @@ port=9
 ensure_packages
 
 echo "== building (native simulator, x86_64 updater)"
-cmake -S . -B "$out/native" -DCMAKE_BUILD_TYPE=Release -DTQ_SANITIZE=OFF -DTQ_TESTS=OFF >/dev/null
-cmake -S . -B "$out/x86_64" -DCMAKE_BUILD_TYPE=Release -DTQ_TESTS=OFF \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake >/dev/null
-cmake --build "$out/native" --target tq734_sim -j2 >/dev/null
-cmake --build "$out/x86_64" --target tq734_updater window_probe -j2 >/dev/null
+. tools/build_release.sh
+build_release "$out"
 updater=$out/x86_64/app/tq734-updater.exe
 probe=$out/x86_64/tools/probe/window_probe.exe
 
