@@ -40,8 +40,9 @@ rig_gui_warmup() {
         xdotool search --onlyvisible --class notepad >/dev/null 2>&1 && break
         sleep 0.1
     done
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    # The caller may run under set -e; a killed process's status is not a failure here.
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
     return 0
 }
 
@@ -72,8 +73,8 @@ rig_stop() {
     "$WINE_SERVER" -k >/dev/null 2>&1 || true
     "$WINE_SERVER" -w >/dev/null 2>&1 || true
     if [ -n "$RIG_XVFB_PID" ]; then
-        kill "$RIG_XVFB_PID" 2>/dev/null
-        wait "$RIG_XVFB_PID" 2>/dev/null
+        kill "$RIG_XVFB_PID" 2>/dev/null || true
+        wait "$RIG_XVFB_PID" 2>/dev/null || true
         RIG_XVFB_PID=""
     fi
     return 0
