@@ -69,15 +69,34 @@ e2e_sim_stop() {
 
 report_of() { cat "$OUTDIR/$NAME-com$1.report"; }
 
-remember() { "$LOADER" reg add "$key" /v COMport /t REG_DWORD /d "$1" /f >>"$log" 2>&1 || fail "cannot preset COMport"; }
-forget() { "$LOADER" reg delete "$key" /f >/dev/null 2>&1; return 0; }
-remembered() { "$LOADER" reg query "$key" /v COMport 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_DWORD[[:space:]]*0x\([0-9a-fA-F]*\).*/\1/p'; }
+# Wine's reg now and then fails to start ("ShellExecuteEx failed"); it is tried again.
+wine_reg() {
+    local attempt
+    for attempt in 1 2 3; do
+        "$LOADER" reg "$@" && return 0
+        sleep 0.5
+    done
+    return 1
+}
 
-# Starts the updater with the given options and waits for its window.
+remember() { wine_reg add "$key" /v COMport /t REG_DWORD /d "$1" /f >>"$log" 2>&1 || fail "cannot preset COMport"; }
+forget() { "$LOADER" reg delete "$key" /f >/dev/null 2>&1; return 0; }
+remembered() { wine_reg query "$key" /v COMport 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_DWORD[[:space:]]*0x\([0-9a-fA-F]*\).*/\1/p'; }
+
+# Starts the updater with the given options and waits for its window. Should Wine drop
+# the window (the program then ends at once with 127), it is started again, twice at most.
 e2e_start() {
-    "$LOADER" "$UPDATER" "$@" >>"$log" 2>&1 &
-    app_pid=$!
-    "$LOADER" "$PROBE" wait caption "$caption" 20000 >>"$log" 2>&1 || fail "no window"
+    local attempt
+    for attempt in 1 2 3; do
+        "$LOADER" "$UPDATER" "$@" >>"$log" 2>&1 &
+        app_pid=$!
+        "$LOADER" "$PROBE" wait caption "$caption" 20000 >>"$log" 2>&1 && return 0
+        kill -0 "$app_pid" 2>/dev/null && fail "no window"
+        wait "$app_pid"
+        echo "attempt $attempt: the updater ended with $? before its window appeared" >>"$log"
+        app_pid=""
+    done
+    fail "no window"
 }
 
 probe() { "$LOADER" "$PROBE" "$@" 2>>"$log" | tr -d '\r'; }
