@@ -58,6 +58,7 @@ fi
 # A prefix of our own is made with the display already there: its desktop takes the
 # display driver it finds at its first start.
 . "$here/../rig/wine_rig.sh"
+WINE_LOADER=$loader
 export WINEDEBUG=-all
 if [ -z "${WINEPREFIX:-}" ]; then
     own_rig=1
@@ -76,16 +77,7 @@ sim_pid=$!
 for _ in $(seq 100); do grep -q READY "$sim_out" && break; sleep 0.1; done
 grep -q READY "$sim_out" || fail "simulator not ready"
 
-# Wine's reg now and then fails to start ("ShellExecuteEx failed"); it is tried again.
-wine_reg() {
-    local attempt
-    for attempt in 1 2 3; do
-        "$loader" reg "$@" && return 0
-        sleep 0.5
-    done
-    return 1
-}
-wine_reg add "$key" /v COMport /t REG_DWORD /d 5 /f >>"$log" 2>&1 || fail "cannot preset COMport"
+rig_reg add "$key" /v COMport /t REG_DWORD /d 5 /f >>"$log" 2>&1 || fail "cannot preset COMport"
 
 find_window() {   # the X window with exactly our caption
     local id
@@ -130,7 +122,7 @@ if [ "$mode" = auto ]; then
     rc=$?
     app_pid=""
     [ "$rc" -eq 0 ] || fail "exit code $rc, expected 0"
-    remembered=$(wine_reg query "$key" /v COMport 2>>"$log" | tr -d '\r')
+    remembered=$(rig_reg query "$key" /v COMport 2>>"$log" | tr -d '\r')
     echo "$remembered" >>"$log"
     echo "$remembered" | grep -Eq 'COMport[[:space:]]+REG_DWORD[[:space:]]+0x39\b' || fail "COMport is not 57: $remembered"
     exit 0

@@ -2,6 +2,8 @@
 # ports, the window probe reading what the technician sees. Source from a scenario after
 # setting LOADER UPDATER PROBE SIM OUTDIR and NAME. Everything started is stopped by pid.
 set -u
+. "$(dirname "${BASH_SOURCE[0]}")/../rig/wine_rig.sh"
+WINE_LOADER=$LOADER
 export LC_ALL=C.UTF-8   # Cyrillic arguments reach Wine programs intact
 key='HKCU\Software\Ostrel\TQ734 Updater'
 caption='Обновитель TQ734 (CPU2)'
@@ -69,19 +71,10 @@ e2e_sim_stop() {
 
 report_of() { cat "$OUTDIR/$NAME-com$1.report"; }
 
-# Wine's reg now and then fails to start ("ShellExecuteEx failed"); it is tried again.
-wine_reg() {
-    local attempt
-    for attempt in 1 2 3; do
-        "$LOADER" reg "$@" && return 0
-        sleep 0.5
-    done
-    return 1
-}
 
-remember() { wine_reg add "$key" /v COMport /t REG_DWORD /d "$1" /f >>"$log" 2>&1 || fail "cannot preset COMport"; }
+remember() { rig_reg add "$key" /v COMport /t REG_DWORD /d "$1" /f >>"$log" 2>&1 || fail "cannot preset COMport"; }
 forget() { "$LOADER" reg delete "$key" /f >/dev/null 2>&1; return 0; }
-remembered() { wine_reg query "$key" /v COMport 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_DWORD[[:space:]]*0x\([0-9a-fA-F]*\).*/\1/p'; }
+remembered() { rig_reg query "$key" /v COMport 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_DWORD[[:space:]]*0x\([0-9a-fA-F]*\).*/\1/p'; }
 
 # Starts the updater with the given options and waits for its window. Should Wine drop
 # the window (the program then ends at once with 127), it is started again, twice at most.

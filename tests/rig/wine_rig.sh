@@ -68,6 +68,16 @@ rig_start() {
     rig_gui_warmup
 }
 
+# wine64 reg, tried again when Wine now and then fails to start it ("ShellExecuteEx failed").
+rig_reg() {
+    local attempt
+    for attempt in 1 2 3; do
+        "$WINE_LOADER" reg "$@" && return 0
+        sleep 0.5
+    done
+    return 1
+}
+
 rig_stop() {
     [ -n "${WINEPREFIX:-}" ] || return 0
     "$WINE_SERVER" -k >/dev/null 2>&1 || true
