@@ -32,7 +32,7 @@ rig_start "$out/wine-prefix"
 wine=$WINE_LOADER
 
 "$out/native/tools/simulator/tq734_sim" --link "$WINEPREFIX/dosdevices/com$port" --progress \
-    --report "$out/device-report.txt" --timeout-s 300 >"$out/device.out" &
+    --report "$out/device-report.txt" --timeout-s 300 >"$out/device.out" 2>"$out/device.err" &
 sim_pid=$!
 for _ in $(seq 100); do grep -q READY "$out/device.out" && break; sleep 0.05; done
 echo "== simulated TQ734 on COM$port ($(sed -n 's/^READY //p' "$out/device.out"))"
