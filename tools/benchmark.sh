@@ -16,7 +16,8 @@ build_release "$out"
 sim_pid=""
 stop_all() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-    wait 2>/dev/null
+    # Only our own children: the rig's display is stopped by rig_stop.
+    [ -n "$sim_pid" ] && wait "$sim_pid" 2>/dev/null
     rig_stop
 }
 trap stop_all EXIT

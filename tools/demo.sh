@@ -24,7 +24,8 @@ sim_pid="" app_pid=""
 stop_all() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-    wait 2>/dev/null
+    # Only our own children: the rig's display is stopped by rig_stop.
+    for p in $app_pid $sim_pid; do wait "$p" 2>/dev/null; done
     rig_stop
 }
 trap stop_all EXIT

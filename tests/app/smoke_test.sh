@@ -23,7 +23,8 @@ cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
+    # Only our own children: a rig of our own has a display that rig_stop ends.
+    for p in $app_pid $sim_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
     [ -n "${WINEPREFIX:-}" ] && rm -f "$WINEPREFIX/dosdevices/com$port"
     [ -z "$own_rig" ] && [ -n "${WINEPREFIX:-}" ] && "$loader" reg delete "$key" /v COMport /f >/dev/null 2>&1
     [ -n "$own_rig" ] && rig_stop

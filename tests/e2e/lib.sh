@@ -16,7 +16,7 @@ e2e_cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
     for p in "${sim_pids[@]}"; do kill "$p" 2>/dev/null; done
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
+    for p in $app_pid "${sim_pids[@]}" $xvfb_pid; do wait "$p" 2>/dev/null; done
     for l in "${links[@]}"; do rm -rf "$l"; done
     for pair in "${restore_links[@]}"; do ln -sfn "${pair#*=}" "${pair%%=*}"; done
     "$LOADER" reg delete "$key" /f >/dev/null 2>&1
