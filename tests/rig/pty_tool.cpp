@@ -258,25 +258,38 @@ void handle_request(Server& s, const std::string& line)
     }
 }
 
+// True once the command has ended, been stopped by a signal to us, or overrun the
+// deadline; result is then the exit status to report.
+bool command_over(long long deadline, int& result)
+{
+    int status;
+    if (waitpid(child, &status, WNOHANG) == child) {
+        child = -1;
+        result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return true;
+    }
+    if (stop_signal) {
+        stop_child();
+        result = 128 + stop_signal;
+        return true;
+    }
+    if (deadline && now_ms() > deadline) {
+        std::fprintf(stderr, "tq_pty: command overran its time; stopped\n");
+        stop_child();
+        result = 124;
+        return true;
+    }
+    return false;
+}
+
 // Moves bytes between the ptys and the command's requests until the command ends.
 int serve(long long deadline)
 {
     Server s;
     for (;;) {
-        int status;
-        if (waitpid(child, &status, WNOHANG) == child) {
-            child = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        if (stop_signal) {
-            stop_child();
-            return 128 + stop_signal;
-        }
-        if (deadline && now_ms() > deadline) {
-            std::fprintf(stderr, "tq_pty: command overran its time; stopped\n");
-            stop_child();
-            return 124;
-        }
+        int result;
+        if (command_over(deadline, result))
+            return result;
         pollfd fds[2];
         int n = 0;
         if (control_pty.master >= 0)
@@ -334,20 +347,9 @@ int serve(long long deadline)
 int wait_only(long long deadline)
 {
     for (;;) {
-        int status;
-        if (waitpid(child, &status, WNOHANG) == child) {
-            child = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        if (stop_signal) {
-            stop_child();
-            return 128 + stop_signal;
-        }
-        if (deadline && now_ms() > deadline) {
-            std::fprintf(stderr, "tq_pty: command overran its time; stopped\n");
-            stop_child();
-            return 124;
-        }
+        int result;
+        if (command_over(deadline, result))
+            return result;
         usleep(10000);
     }
 }
