@@ -79,3 +79,17 @@ void apply_options(const wchar_t* command_line, uint8_t* auto_mode, uint8_t* fin
         }
     }
 }
+
+// Exactly "-a" or "-d"; anything else is ignored.
+void apply_option_words(int count, const char* const* words, uint8_t* auto_mode, uint8_t* final_command_flag)
+{
+    for (int i = 0; i < count; ++i) {
+        const char* w = words[i];
+        if (w == nullptr || w[0] != '-' || w[1] == 0 || w[2] != 0)
+            continue;
+        if (w[1] == 'a')
+            *auto_mode = 1;
+        else if (w[1] == 'd')
+            *final_command_flag = 0;
+    }
+}

@@ -11,3 +11,7 @@ const wchar_t* next_token(const wchar_t* position, wchar_t* buffer, unsigned cap
 // Sets auto mode for "-a" and clears the final command flag for "-d"; other tokens,
 // the program path included, are ignored.
 void apply_options(const wchar_t* command_line, uint8_t* auto_mode, uint8_t* final_command_flag);
+
+// The same options from arguments the system has already split (argv on Linux): each word
+// is tested whole and case-sensitively, the program's own name included.
+void apply_option_words(int count, const char* const* words, uint8_t* auto_mode, uint8_t* final_command_flag);

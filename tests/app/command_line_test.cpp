@@ -141,4 +141,31 @@ TEST(Options, ReadingStopsAtTheFirstEmptyToken)
     EXPECT_EQ(o.final_command, 0);
 }
 
+Options options_of_words(std::vector<const char*> words)
+{
+    Options o;
+    apply_option_words(static_cast<int>(words.size()), words.data(), &o.auto_mode, &o.final_command);
+    return o;
+}
+
+TEST(OptionWords, EachArgumentIsTestedWholeAndCaseSensitively)
+{
+    const struct {
+        std::vector<const char*> words;
+        uint8_t auto_mode, final_command;
+    } rows[] = {
+        {{"tq734-updater"}, 0, 1},
+        {{}, 0, 1},
+        {{"tq734-updater", "-d", "-a"}, 1, 0},
+        {{"-a"}, 1, 1},  // the program's own name counts too
+        {{"x", "-A", "-aa", "--a", "-D", "-dd", "a", "/a", "-", "-a-", "", "-a "}, 0, 1},
+        {{"x", "-d", nullptr, "-a"}, 1, 0},
+    };
+    for (const auto& row : rows) {
+        Options o = options_of_words(row.words);
+        EXPECT_EQ(o.auto_mode, row.auto_mode) << row.words.size();
+        EXPECT_EQ(o.final_command, row.final_command) << row.words.size();
+    }
+}
+
 }  // namespace
