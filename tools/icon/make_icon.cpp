@@ -1,8 +1,10 @@
 // Draws the updater's icon (a chip receiving a downward arrow) and writes it as an .ico:
-// 16, 32, 40 and 48 px in the standard 16 colours, 256 px in 24-bit colour.
-//   make_icon OUT.ico
+// 16, 32, 40 and 48 px in the standard 16 colours, 256 px in 24-bit colour; with a prefix,
+// also the same pictures as PNG files PREFIX-16.png .. PREFIX-256.png (for the Linux build).
+//   make_icon OUT.ico [PNG_PREFIX]
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -113,6 +115,12 @@ void put32(std::vector<uint8_t>& v, uint32_t x)
     put16(v, x >> 16);
 }
 
+// One pixel of the picture at a size: sampled once in 16 colours, averaged in 24 bits.
+bool picture_pixel(int x, int y, int size, int bits, Rgb* c)
+{
+    return bits == 4 ? colour_at((x + 0.5) / size, (y + 0.5) / size, c) : render_pixel(x, y, size, 4, c);
+}
+
 // One icon image: header, palette for 4 bits, colour rows and mask rows, bottom row first.
 std::vector<uint8_t> make_image(int size, int bits)
 {
@@ -123,8 +131,7 @@ std::vector<uint8_t> make_image(int size, int bits)
         int row = size - 1 - y;
         for (int x = 0; x < size; ++x) {
             Rgb c;
-            bool opaque = bits == 4 ? colour_at((x + 0.5) / size, (y + 0.5) / size, &c)
-                                    : render_pixel(x, y, size, 4, &c);
+            bool opaque = picture_pixel(x, y, size, bits, &c);
             if (!opaque) {
                 mask[row * mask_row + x / 8] |= uint8_t(0x80 >> (x % 8));
                 continue;
@@ -164,13 +171,104 @@ std::vector<uint8_t> make_image(int size, int bits)
     return out;
 }
 
+uint32_t crc_table[256];
+
+// The CRC-32 of PNG chunks.
+uint32_t crc32_of(const uint8_t* data, size_t length, uint32_t crc = 0xFFFFFFFFu)
+{
+    if (crc_table[1] == 0)
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            crc_table[n] = c;
+        }
+    for (size_t i = 0; i < length; ++i)
+        crc = crc_table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return crc;
+}
+
+void put32_be(std::vector<uint8_t>& v, uint32_t x)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        v.push_back(uint8_t(x >> shift));
+}
+
+// One PNG chunk: length, type, data, CRC of type and data.
+void put_chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data)
+{
+    put32_be(png, uint32_t(data.size()));
+    std::vector<uint8_t> body(type, type + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    png.insert(png.end(), body.begin(), body.end());
+    put32_be(png, crc32_of(body.data(), body.size()) ^ 0xFFFFFFFFu);
+}
+
+// The same picture as an RGBA PNG: the 16-colour sizes in their palette colours, the mask
+// as full transparency. Stored (uncompressed) deflate blocks: no library needed.
+std::vector<uint8_t> make_png(int size, int bits)
+{
+    std::vector<uint8_t> raw;
+    for (int y = 0; y < size; ++y) {
+        raw.push_back(0);  // no filter
+        for (int x = 0; x < size; ++x) {
+            Rgb c = {0, 0, 0};
+            bool opaque = picture_pixel(x, y, size, bits, &c);
+            if (opaque && bits == 4)
+                c = PALETTE[nearest_index(c)];
+            raw.push_back(uint8_t(opaque ? c.r : 0));
+            raw.push_back(uint8_t(opaque ? c.g : 0));
+            raw.push_back(uint8_t(opaque ? c.b : 0));
+            raw.push_back(opaque ? 255 : 0);
+        }
+    }
+    std::vector<uint8_t> z = {0x78, 0x01};
+    for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
+        size_t n = raw.size() - at < 65535 ? raw.size() - at : 65535;
+        z.push_back(at + n == raw.size() ? 1 : 0);
+        put16(z, unsigned(n));
+        put16(z, unsigned(~n & 0xFFFF));
+        z.insert(z.end(), raw.begin() + long(at), raw.begin() + long(at + n));
+        if (at + n == raw.size())
+            break;
+    }
+    uint32_t a = 1, b = 0;
+    for (uint8_t byte : raw) {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    put32_be(z, b << 16 | a);
+    std::vector<uint8_t> header;
+    put32_be(header, uint32_t(size));
+    put32_be(header, uint32_t(size));
+    header.insert(header.end(), {8, 6, 0, 0, 0});
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    put_chunk(png, "IHDR", header);
+    put_chunk(png, "IDAT", z);
+    put_chunk(png, "IEND", {});
+    return png;
+}
+
+// Writes bytes to a file; false when it cannot.
+bool write_file(const char* path, const std::vector<uint8_t>& bytes)
+{
+    FILE* f = std::fopen(path, "wb");
+    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+        std::fprintf(stderr, "make_icon: cannot write %s\n", path);
+        if (f)
+            std::fclose(f);
+        return false;
+    }
+    return std::fclose(f) == 0;
+}
+
 }  // namespace
 
 // Writes the directory and the five images.
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_icon OUT.ico\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_icon OUT.ico [PNG_PREFIX]\n");
         return 2;
     }
     const int sizes[] = {16, 32, 40, 48, 256};
@@ -197,10 +295,13 @@ int main(int argc, char** argv)
     }
     for (const auto& image : images)
         file.insert(file.end(), image.begin(), image.end());
-    FILE* f = std::fopen(argv[1], "wb");
-    if (!f || std::fwrite(file.data(), 1, file.size(), f) != file.size()) {
-        std::fprintf(stderr, "make_icon: cannot write %s\n", argv[1]);
+    if (!write_file(argv[1], file))
         return 1;
-    }
-    return std::fclose(f) == 0 ? 0 : 1;
+    if (argc == 3)
+        for (int s : sizes) {
+            std::string path = std::string(argv[2]) + "-" + std::to_string(s) + ".png";
+            if (!write_file(path.c_str(), make_png(s, s == 256 ? 24 : 4)))
+                return 1;
+        }
+    return 0;
 }

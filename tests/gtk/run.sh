@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# One end-to-end scenario through the real GTK window: its own Xvfb display (among :50..:59),
+# its own session bus with the accessibility bus in it, then scenarios.py, which starts the
+# updater and the simulator and reads and drives the window through AT-SPI.
+#   run.sh NAME UPDATER SIMULATOR OUTDIR
+# Everything started here is stopped by pid on exit, pass or fail.
+set -u
+name=$1 updater=$2 simulator=$3 outdir=$4
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$outdir"
+log=$outdir/$name.log
+: >"$log"
+xvfb_pid=""
+cleanup() {
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    return 0
+}
+trap cleanup EXIT
+
+display=""
+for i in 0 1 2 3 4 5 6 7 8 9; do
+    n=$((50 + ($$ + i) % 10))
+    if [ ! -e /tmp/.X$n-lock ] && [ ! -e /tmp/.X11-unix/X$n ]; then display=$n; break; fi
+done
+[ -n "$display" ] || { echo "no free display among :50..:59" >&2; exit 1; }
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >>"$log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
+[ -e /tmp/.X11-unix/X$display ] || { echo "Xvfb :$display did not start" >&2; exit 1; }
+export DISPLAY=:$display
+# GTK's own allocations outlive the program; ASan still checks every access.
+export ASAN_OPTIONS=detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}
+export NO_AT_BRIDGE=0 GTK_THEME=Adwaita LC_ALL=C.UTF-8
+# dbus-daemon's complaint about the fd limit is harmless.
+dbus-run-session -- /usr/bin/python3 "$here/scenarios.py" "$name" "$updater" "$simulator" "$outdir" \
+    2> >(grep -v 'Failed to set fd limit' >>"$log")
+rc=$?
+[ "$rc" -eq 0 ] || cat "$log" >&2
+exit "$rc"

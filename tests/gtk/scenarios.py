@@ -1,0 +1,553 @@
+#!/usr/bin/python3
+"""End-to-end scenarios through the real GTK window, read and driven through AT-SPI.
+
+    scenarios.py NAME UPDATER SIMULATOR OUTDIR      (run by run.sh inside its own session bus)
+
+The updater sees a private device directory ($TQ734_DEVICE_DIR) with the simulator's pty
+linked as ttyUSB<n> (COM<33+n>) and a private settings folder ($XDG_CONFIG_HOME). Controls
+are found by their accessible ids ("c" and the Windows control identifier). Everything
+started here is stopped by pid when the scenario ends, pass or fail.
+"""
+import fcntl
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+import pyatspi
+
+NAME, UPDATER, SIM, OUT = sys.argv[1:5]
+DEV = os.path.join(OUT, NAME + "-dev")
+CONFIG = os.path.join(OUT, NAME + "-config")
+SETTINGS = os.path.join(CONFIG, "tq734-updater", "settings")
+LOG = open(os.path.join(OUT, NAME + ".log"), "a", buffering=1)
+CAPTION = "Обновитель TQ734 (CPU2)"
+BLOCKS = 1231
+
+children = []          # every process started here, stopped at the end
+app = None             # the updater's Popen
+app_accessible = None  # its AT-SPI application
+controls = {}          # accessible id -> accessible
+
+
+class Failure(Exception):
+    pass
+
+
+def log(*words):
+    print(*words, file=LOG)
+
+
+def fail(message):
+    raise Failure(message)
+
+
+def device_of(com):
+    """The device file the fixed table gives COM<com> (COM33 is ttyUSB0)."""
+    for first, stem in ((1, "ttyS"), (33, "ttyUSB"), (65, "ttyACM")):
+        if first <= com < first + 32:
+            return "%s%d" % (stem, com - first)
+    fail("COM%d has no device file" % com)
+
+
+def start(args, **kwargs):
+    p = subprocess.Popen(args, **kwargs)
+    children.append(p)
+    return p
+
+
+def stop(p, sig=signal.SIGTERM):
+    if p.poll() is None:
+        p.send_signal(sig)
+    try:
+        p.wait(5)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.wait()
+
+
+def report_path(com, run=""):
+    return os.path.join(OUT, "%s-com%d%s.report" % (NAME, com, run))
+
+
+def report(com, run=""):
+    with open(report_path(com, run)) as f:
+        return f.read()
+
+
+def sim(com, *options, run=""):
+    """A simulated TQ734 on COM<com>; its report is OUTDIR/NAME-com<com>.report."""
+    out = os.path.join(OUT, "%s-com%d%s.out" % (NAME, com, run))
+    p = start([SIM, "--link", os.path.join(DEV, device_of(com)), "--report", report_path(com, run),
+               "--timeout-s", "280", *options], stdout=open(out, "w"), stderr=LOG)
+    for _ in range(100):
+        with open(out) as f:
+            if "READY" in f.read():
+                return p
+        time.sleep(0.05)
+    fail("simulator on COM%d not ready" % com)
+
+
+def remember(port):
+    os.makedirs(os.path.dirname(SETTINGS), exist_ok=True)
+    with open(SETTINGS, "w") as f:
+        f.write("COMport=%d\n" % port)
+
+
+def remembered():
+    try:
+        with open(SETTINGS) as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def walk(accessible):
+    yield accessible
+    for i in range(accessible.childCount):
+        child = accessible.getChildAtIndex(i)
+        if child is not None:
+            yield from walk(child)
+
+
+def launch(*options):
+    """Starts the updater and waits for its window in the accessibility tree."""
+    global app, app_accessible, controls
+    env = dict(os.environ, TQ734_DEVICE_DIR=DEV, XDG_CONFIG_HOME=CONFIG)
+    app = start([UPDATER, *options], env=env, stdout=LOG, stderr=LOG)
+    desktop = pyatspi.Registry.getDesktop(0)
+    deadline = time.time() + 20
+    while time.time() < deadline:
+        if app.poll() is not None:
+            fail("the updater ended with %s before its window appeared" % app.returncode)
+        for i in range(desktop.childCount):
+            a = desktop.getChildAtIndex(i)
+            try:
+                if a is None or a.get_process_id() != app.pid:
+                    continue
+                frame = next((c for c in walk(a) if c.getRoleName() == "frame" and c.name == CAPTION), None)
+            except Exception:
+                continue
+            if frame is None:
+                continue
+            app_accessible = a
+            controls = {}
+            for c in walk(frame):
+                cid = c.get_accessible_id()
+                if cid:
+                    controls[cid] = c
+            if "c117" in controls:
+                return
+        time.sleep(0.1)
+    fail("no window")
+
+
+def has(accessible, state):
+    return accessible.getState().contains(state)
+
+
+def boxes():
+    """The message boxes open now: alerts of the updater that are showing."""
+    found = []
+    for i in range(app_accessible.childCount):
+        w = app_accessible.getChildAtIndex(i)
+        if w is not None and w.getRoleName() in ("alert", "dialog") and has(w, pyatspi.STATE_SHOWING):
+            found.append(w)
+    return found
+
+
+def value(key):
+    """What the technician sees, in the words of the Windows tests' window probe."""
+    if key == "status":
+        return controls["c117"].name
+    if key == "info":
+        return controls["c118"].name
+    if key == "banner":
+        t = controls["c116"].queryText()
+        return t.getText(0, t.characterCount)
+    if key == "block_progress":
+        return str(round(controls["c121"].queryValue().currentValue * BLOCKS))
+    if key == "activity":
+        return str(round(controls["c122"].queryValue().currentValue * 15))
+    if key == "ports":
+        menu = controls["c132"].getChildAtIndex(0)
+        return ",".join(menu.getChildAtIndex(i).name for i in range(menu.childCount))
+    if key == "selected":
+        return controls["c132"].name
+    if key == "focus":
+        return next((cid[1:] for cid, c in controls.items() if has(c, pyatspi.STATE_FOCUSED)), "")
+    if key == "msgbox":
+        return str(len(boxes()))
+    if key in ("msgbox.text", "msgbox.caption", "msgbox.icon"):
+        b = boxes()
+        if not b:
+            return ""
+        if key == "msgbox.caption":
+            return b[0].name
+        if key == "msgbox.icon":
+            return ",".join(c.name or "image" for c in walk(b[0]) if c.getRoleName() in ("icon", "image"))
+        return "\n".join(c.name for c in walk(b[0])
+                         if c.getRoleName() == "label" and c.name and has(c, pyatspi.STATE_SHOWING))
+    cid, _, what = key.partition(".")
+    c = controls[cid]
+    if what == "visible":
+        return "1" if has(c, pyatspi.STATE_VISIBLE) else "0"
+    if what == "enabled":
+        return "1" if has(c, pyatspi.STATE_SENSITIVE) else "0"
+    fail("unknown value " + key)
+
+
+def state():
+    keys = ["status", "info", "block_progress", "activity", "ports", "selected", "focus", "msgbox", "msgbox.text",
+            "msgbox.caption"] + ["c%d.visible" % i for i in (111, 112, 121, 122)] + ["c132.enabled"]
+    out = []
+    for k in keys:
+        try:
+            out.append("%s=%s" % (k, value(k)))
+        except Exception as e:
+            out.append("%s=<%s>" % (k, e))
+    return "\n".join(out)
+
+
+def wait_for(key, expected, ms=10000):
+    deadline = time.time() + ms / 1000
+    while True:
+        try:
+            v = value(key)
+        except Exception:
+            v = None
+        if v == expected or (key == "block_progress" and v is not None and int(v) >= int(expected)):
+            return
+        if time.time() > deadline:
+            fail("%s never became %r (it is %r)" % (key, expected, v))
+        time.sleep(0.05)
+
+
+def expect(key, expected):
+    v = value(key)
+    if v != expected:
+        fail("%s is %r, expected %r" % (key, v, expected))
+
+
+def click(cid):
+    controls["c%d" % cid].queryAction().doAction(0)
+
+
+def select(port_text):
+    """Picks the first list item that begins with port_text, as the technician would."""
+    combo = controls["c132"]
+    menu = combo.getChildAtIndex(0)
+    for i in range(menu.childCount):
+        if menu.getChildAtIndex(i).name.startswith(port_text):
+            combo.querySelection().selectChild(i)
+            return
+    fail("no list item " + port_text)
+
+
+def dismiss():
+    b = boxes()
+    if not b:
+        fail("no message box to dismiss")
+    button = next(c for c in walk(b[0]) if c.getRoleName() == "push button")
+    button.queryAction().doAction(0)
+
+
+def press(key):
+    """A key through XTEST to the focused window, as a technician's would arrive."""
+    ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Обновитель TQ734 \\(CPU2\\)$"],
+                         capture_output=True, text=True).stdout.split()
+    if not ids:
+        fail("no X window for keys")
+    subprocess.run(["xdotool", "windowfocus", "--sync", ids[0]], stderr=LOG)
+    subprocess.run(["xdotool", "key", key], stderr=LOG, check=True)
+
+
+def wait_exit(ms=10000):
+    try:
+        return app.wait(ms / 1000)
+    except subprocess.TimeoutExpired:
+        return "running"
+
+
+def expect_exit(code, ms=10000):
+    rc = wait_exit(ms)
+    if rc != code:
+        fail("exit code %s, expected %s" % (rc, code))
+
+
+def expect_running(ms, why):
+    rc = wait_exit(ms)
+    if rc != "running":
+        fail("%s (exit code %s)" % (why, rc))
+
+
+def shot(what):
+    subprocess.run(["import", "-window", "root", os.path.join(OUT, "%s-%s.png" % (NAME, what))], stderr=LOG,
+                   check=True)
+
+
+def hold_lock(path):
+    """Another program holding the port: its lock on the device."""
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    return fd
+
+
+BOX_TEXT_4 = "Ошибка в принятых данных.\r\nОшибка проверки crc.\r\nОбновление не произведено."
+
+
+def scenario():
+    if NAME == "poll_tq734":
+        sim(33)
+        remember(33)
+        launch()
+        wait_for("status", 'Нажмите "Старт"')
+        expect("selected", "COM33 (ttyUSB0)")
+        expect("banner", "Updater CPU2\r\n(Mar 24 2023)\r\nПрошивка(версия 2.385) была создана\r\n"
+                         "\tFeb 11 2025 в 17:30:32\r\n")
+        expect("focus", "115")
+        shot("idle")
+        click(111)
+        wait_for("info", "Версия : 2.385")
+        expect("status", "")
+        expect("msgbox", "0")
+        expect("c112.visible", "1")
+        "rx version request" in report(33) or fail("no version request")
+    elif NAME == "poll_without_version":
+        sim(33, "--no-version-fields")
+        remember(33)
+        launch()
+        wait_for("status", 'Нажмите "Старт"')
+        click(111)
+        wait_for("info", "Успешно")
+        expect("status", "")
+    elif NAME == "poll_other_device":
+        sim(33, "--tag", "AB")
+        remember(33)
+        launch()
+        wait_for("status", 'Нажмите "Старт"')
+        click(111)
+        wait_for("info", "Подключенное устройство не TQ734")
+        expect("status", "ОШИБКА!")
+        click(115)
+        expect_exit(126)
+    elif NAME == "auto_no_final_command":
+        s = sim(33, "--finish-after-block", "2")
+        remember(33)
+        launch("-a", "-d")
+        expect_exit(0, 20000)
+        stop(s)
+        "final command: no" in report(33) or fail("a final command was sent with -d")
+    elif NAME == "device_error":
+        s = sim(33, "--finish-after-block", "2", "--result", "4")
+        remember(33)
+        launch("-a")
+        wait_for("msgbox", "1", 20000)
+        expect("msgbox.text", BOX_TEXT_4)
+        expect("msgbox.caption", "Ошибка")
+        expect("status", "ОШИБКА!")
+        log("icon:", value("msgbox.icon"))
+        time.sleep(0.3)
+        shot("error-box")
+        dismiss()
+        expect_exit(4)
+        stop(s)
+        "final command: yes" in report(33) or fail("no final command after the error")
+        remembered() == "COMport=33\n" or fail("a failed update changed COMport: %r" % remembered())
+    elif NAME == "exit_during_transfer":
+        s = sim(33)
+        remember(33)
+        launch()
+        wait_for("status", 'Нажмите "Старт"')
+        click(112)
+        wait_for("block_progress", "20", 10000)
+        click(115)
+        expect_exit(127, 3000)
+        before = report(33).count(" rx ")
+        time.sleep(1.2)
+        report(33).count(" rx ") == before or fail("the device heard more after Выход")
+        stop(s)
+        "final command: no" in report(33) or fail("final command after Выход")
+    elif NAME == "silent_device":
+        s = sim(33, "--silent-from-block", "3")
+        remember(33)
+        launch()
+        wait_for("status", 'Нажмите "Старт"')
+        click(112)
+        wait_for("info", "Нет ответа", 5000)
+        time.sleep(3.3)
+        expect("block_progress", "3")
+        shot("silent")
+        click(115)
+        expect_exit(127)
+        stop(s)
+        intervals = [int(line.split("interval=")[1].rstrip("ms"))
+                     for line in report(33).splitlines() if "rx block 3 retransmission interval=" in line]
+        log("block 3 intervals:", intervals)
+        len(intervals) >= 3 or fail("block 3 not repeated: %s" % intervals)
+        all(900 <= i <= 1200 for i in intervals) or fail("intervals %s" % intervals)
+    elif NAME == "busy_port":
+        s = sim(33)
+        holder = hold_lock(os.path.join(DEV, "ttyUSB0"))
+        remember(33)
+        launch()
+        wait_for("status", "Порт занят или отсутствует")
+        expect("selected", "COM33 (ttyUSB0)")
+        for cid in (111, 112, 121):
+            expect("c%d.visible" % cid, "0")
+        # Given up by the other program, the port opens when picked again.
+        os.close(holder)
+        click(115)
+        expect_exit(127)
+        stop(s)
+    elif NAME in ("no_ports", "no_ports_auto"):
+        launch(*(["-a"] if NAME == "no_ports_auto" else []))
+        wait_for("status", "Порт занят или отсутствует")
+        expect("ports", "COM1 (ttyS0),COM2 (ttyS1)")
+        expect("selected", "COM1 (ttyS0)")
+        time.sleep(0.5)
+        for cid in (111, 112, 121):
+            expect("c%d.visible" % cid, "0")
+        expect_running(300, "the window closed by itself")
+        click(115)
+        expect_exit(127)
+    elif NAME == "remembered_port":
+        sim(33)
+        sim(34)
+        remember(34)
+        launch()
+        wait_for("status", 'Нажмите "Старт"')
+        expect("ports", "COM33 (ttyUSB0),COM34 (ttyUSB1)")
+        expect("selected", "COM34 (ttyUSB1)")
+        click(111)
+        wait_for("info", "Версия : 2.385")
+        "rx identify request" in report(34) or fail("COM34 was not polled")
+        "rx identify request" not in report(33) or fail("COM33 was polled")
+        select("COM33")
+        wait_for("status", 'Нажмите "Старт"')
+        expect("info", "")
+        click(111)
+        wait_for("info", "Версия : 2.385")
+        "rx identify request" in report(33) or fail("COM33 was not polled after the change")
+        click(115)
+        expect_exit(127)
+        remembered() == "COMport=34\n" or fail("a port change alone changed COMport")
+    elif NAME == "keys":
+        sim(33)
+        remember(33)
+        launch()
+        wait_for("status", 'Нажмите "Старт"')
+        expect("focus", "115")
+        press("Escape")
+        time.sleep(0.5)
+        expect_running(300, "Escape closed the window")
+        press("space")
+        expect_exit(127, 5000)
+    elif NAME == "interactive_update":
+        # СТАРТ, a few blocks, the success box, the final command only after it, the automatic close.
+        s = sim(33, "--finish-after-block", "40")
+        remember(33)
+        launch()
+        wait_for("status", 'Нажмите "Старт"')
+        click(112)
+        wait_for("status", "Обмен информацией")
+        for key, v in (("c111.visible", "0"), ("c112.visible", "0"), ("c121.visible", "1"), ("c122.visible", "1"),
+                       ("c132.enabled", "0")):
+            expect(key, v)
+        wait_for("block_progress", "20", 10000)
+        shot("transfer")
+        wait_for("msgbox", "1", 20000)
+        expect("msgbox.caption", "Информация")
+        expect("msgbox.text", "Обновление ПО произведено успешно.")
+        expect("status", "ЗАВЕРШЕНО")
+        expect("activity", "15")
+        log("icon:", value("msgbox.icon"))
+        time.sleep(0.3)
+        shot("success-box")
+        time.sleep(0.3)
+        "rx final command" not in report(33) or fail("final command before the box was dismissed")
+        dismiss()
+        expect_exit(0, 3000)
+        stop(s)
+        "final command: yes" in report(33) or fail("no final command")
+        remembered() == "COMport=33\n" or fail("COMport not remembered as 33: %r" % remembered())
+    elif NAME == "auto_full_update":
+        # All 1,231 blocks with -a: exit 0, the image identical, the port remembered. COM3 is
+        # remembered and absent: the list's prefix rule finds "COM33 (ttyUSB0)".
+        s = sim(33)
+        remember(3)
+        launch("-a")
+        wait_for("status", "Обмен информацией", 10000)
+        wait_for("block_progress", "600", 60000)
+        shot("mid-transfer")
+        expect_exit(0, 90000)
+        stop(s)
+        "image: identical" in report(33) or fail("image not identical")
+        "final command: yes" in report(33) or fail("no final command")
+        remembered() == "COMport=33\n" or fail("COMport not remembered as 33: %r" % remembered())
+    elif NAME == "device_vanishes":
+        # The device goes away mid-transfer for good: neither a crash nor a claimed success.
+        s = sim(33)
+        remember(33)
+        launch()
+        wait_for("status", 'Нажмите "Старт"')
+        click(112)
+        wait_for("block_progress", "10", 10000)
+        stop(s, signal.SIGKILL)  # its link stays behind, dangling
+        wait_for("info", "Нет ответа", 5000)
+        time.sleep(2)
+        expect_running(100, "the program ended when the device vanished")
+        expect("msgbox", "0")
+        click(115)
+        expect_exit(127)
+    elif NAME == "device_replaced":
+        # The line dies mid-transfer and a device comes back on the same device file: the
+        # channel reopens it and the update carries on to its end.
+        s = sim(33)
+        remember(33)
+        launch("-a")
+        wait_for("block_progress", "10", 10000)
+        stop(s, signal.SIGKILL)
+        wait_for("info", "Нет ответа", 5000)
+        at = int(value("block_progress"))
+        s = sim(33, "--finish-after-block", str(at + 5), run="-back")
+        expect_exit(0, 20000)
+        stop(s)
+        back = report(33, "-back")
+        heard = [int(line.split("rx block ")[1].split()[0]) for line in back.splitlines() if " rx block " in line]
+        log("shown at the loss:", at, "first block heard after it:", heard[:1])
+        heard and heard[0] >= at - 1 or fail("the update did not carry on from block %d: %s" % (at, heard[:3]))
+        "final command: yes" in back or fail("no final command after the port came back")
+    else:
+        fail("unknown scenario " + NAME)
+
+
+def main():
+    shutil.rmtree(DEV, ignore_errors=True)
+    shutil.rmtree(CONFIG, ignore_errors=True)
+    os.makedirs(DEV)
+    bus = start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], stderr=LOG)
+    time.sleep(0.5)
+    rc = 0
+    try:
+        scenario()
+        log("PASS")
+    except Failure as e:
+        log("FAIL:", e)
+        if app is not None and app.poll() is None:
+            log(state())
+        print("FAIL:", e, file=sys.stderr)
+        rc = 1
+    finally:
+        for p in reversed(children):
+            if p is not bus:
+                stop(p)
+        stop(bus)
+        shutil.rmtree(DEV, ignore_errors=True)
+    return rc
+
+
+if __name__ == "__main__":
+    sys.exit(main())
