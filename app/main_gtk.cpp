@@ -18,5 +18,7 @@ int main(int argc, char** argv)
     update_engine.state = Idle;
     if (display)
         run_main_dialog(nullptr);
+    else
+        g_printerr("tq734-updater: cannot open the display\n");
     return update_engine.exit_code;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# One end-to-end scenario through the real GTK window: its own Xvfb display (among :50..:59),
+# One end-to-end scenario through the real GTK window: its own Xvfb display,
 # its own session bus with the accessibility bus in it, then scenarios.py, which starts the
 # updater and the simulator and reads and drives the window through AT-SPI.
 #   run.sh NAME UPDATER SIMULATOR OUTDIR
@@ -17,16 +17,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=""
-for i in 0 1 2 3 4 5 6 7 8 9; do
-    n=$((50 + ($$ + i) % 10))
-    if [ ! -e /tmp/.X$n-lock ] && [ ! -e /tmp/.X11-unix/X$n ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "no free display among :50..:59" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >>"$log" 2>&1 &
+# Xvfb picks a free display itself and names it once it accepts clients: no race with
+# other tests or engineers choosing numbers.
+fifo=$outdir/$name.displayfd
+rm -f "$fifo"
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >>"$log" 2>&1 &
 xvfb_pid=$!
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
-[ -e /tmp/.X11-unix/X$display ] || { echo "Xvfb :$display did not start" >&2; exit 1; }
+display=$(timeout 10 head -1 "$fifo" || true)
+rm -f "$fifo"
+[ -n "$display" ] || { echo "Xvfb did not start" >&2; cat "$log" >&2; exit 1; }
 export DISPLAY=:$display
 # GTK's own allocations outlive the program; ASan still checks every access.
 export ASAN_OPTIONS=detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}

@@ -113,7 +113,20 @@ def walk(accessible):
 
 
 def launch(*options):
-    """Starts the updater and waits for its window in the accessibility tree."""
+    """Starts the updater and waits for its window in the accessibility tree. Should the
+    program end at once without a window (127: no display to be had), it is started again,
+    twice at most."""
+    for attempt in (1, 2, 3):
+        if launch_once(options):
+            return
+        if app.returncode != 127:
+            fail("the updater ended with %s before its window appeared" % app.returncode)
+        log("attempt %d: the updater ended with %s before its window appeared" % (attempt, app.returncode))
+        time.sleep(0.5)
+    fail("no window")
+
+
+def launch_once(options):
     global app, app_accessible, controls
     env = dict(os.environ, TQ734_DEVICE_DIR=DEV, XDG_CONFIG_HOME=CONFIG)
     app = start([UPDATER, *options], env=env, stdout=LOG, stderr=LOG)
@@ -121,7 +134,7 @@ def launch(*options):
     deadline = time.time() + 20
     while time.time() < deadline:
         if app.poll() is not None:
-            fail("the updater ended with %s before its window appeared" % app.returncode)
+            return False
         for i in range(desktop.childCount):
             a = desktop.getChildAtIndex(i)
             try:
@@ -139,7 +152,7 @@ def launch(*options):
                 if cid:
                     controls[cid] = c
             if "c117" in controls:
-                return
+                return True
         time.sleep(0.1)
     fail("no window")
 
@@ -443,6 +456,11 @@ def scenario():
         press("Escape")
         time.sleep(0.5)
         expect_running(300, "Escape closed the window")
+        # Tab in template order: the port list, "Опросить", "СТАРТ", back to "Выход". (GTK's
+        # combo box does not report its focus through AT-SPI: no control shows it then.)
+        for cid in ("", "111", "112", "115"):
+            press("Tab")
+            wait_for("focus", cid, 2000)
         press("space")
         expect_exit(127, 5000)
     elif NAME == "interactive_update":
