@@ -18,11 +18,12 @@ cleanup() {
 trap cleanup EXIT
 
 # Xvfb picks a free display itself and names it once it accepts clients: no race with
-# other tests or engineers choosing numbers.
+# other tests or engineers choosing numbers. Without -noreset the server resets when its
+# first client (the accessibility bus launcher) leaves, refusing the updater for a moment.
 fifo=$outdir/$name.displayfd
 rm -f "$fifo"
 mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >>"$log" 2>&1 &
+Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >>"$log" 2>&1 &
 xvfb_pid=$!
 display=$(timeout 10 head -1 "$fifo" || true)
 rm -f "$fifo"
