@@ -23,6 +23,8 @@ struct SimOptions {
     int split_gap_ms;
     int delay_ms;
     long finish_after_block;      // -1: only on a finish request
+    long unplug_at_block;         // -1: the line never goes away
+    int unplug_seconds;
     bool unsolicited;
     uint8_t unsolicited_tag[2];
     long unsolicited_after_block;
