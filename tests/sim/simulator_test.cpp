@@ -370,7 +370,7 @@ TEST_F(Sim, UnplugDropsTheLineAndPlugsANewOneUnderTheSameLink)
     char tmpl[] = "/tmp/tq734-simplug-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     std::string link = std::string(tmpl) + "/com7";
-    start({"--link", link, "--unplug-at-block", "1", "--unplug-seconds", "1"});
+    start({"--link", link, "--unplug-at-block", "1", "--unplug-at-block", "3", "--unplug-seconds", "1"});
     EXPECT_EQ(one_reply(block_frame(0)).size(), 5u);
     timespec t0;
     clock_gettime(CLOCK_MONOTONIC, &t0);
@@ -391,10 +391,14 @@ TEST_F(Sim, UnplugDropsTheLineAndPlugsANewOneUnderTheSameLink)
     tcsetattr(line, TCSANOW, &t);
     EXPECT_EQ(one_reply(block_frame(1)), (Bytes{0x54, 0x51, 0x02, 0x01, 0x00}));
     EXPECT_EQ(one_reply(block_frame(2)), (Bytes{0x54, 0x51, 0x02, 0x02, 0x00}));
+    // The second pull, at block 3, ends this line too.
+    send(block_frame(3));
+    EXPECT_TRUE(replies(300).empty());
     stop();
     std::string r = report_text();
     EXPECT_NE(r.find("unplugged at block 1"), std::string::npos) << r;
     EXPECT_NE(r.find("plugged back on " + std::string(target)), std::string::npos) << r;
+    EXPECT_NE(r.find("unplugged at block 3"), std::string::npos) << r;
     EXPECT_NE(r.find("blocks_received=3 highest_block=2 retransmissions=0"), std::string::npos) << r;
     std::system(("rm -rf '" + std::string(tmpl) + "'").c_str());
 }

@@ -1,6 +1,7 @@
 // The TQ734's side of the conversation, written from the message byte layouts.
 #include "sim_device.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -28,7 +29,7 @@ static bool final_received = false;
 static int64_t final_time_us = 0;
 static bool early_finish_sent = false;
 static bool unsolicited_sent = false;
-static bool unplug_done = false;
+static std::vector<long> unplugged_at;  // blocks at which the line was already pulled
 static bool unplug_pending = false;
 static unsigned long bad_frames = 0;
 static uint32_t last_finish_length = 0;
@@ -165,9 +166,12 @@ static void on_block_write(const uint8_t* body, uint16_t length, int64_t now_us,
         report_event(now_us, "rx block %u out of range (no reply)", index);
         return;
     }
-    if (sim_options.unplug_at_block == long(index) && !unplug_done && block_last_seen_us[index] < 0) {
+    const std::vector<long>& pulls = sim_options.unplug_at_blocks;
+    if (block_last_seen_us[index] < 0 && std::count(pulls.begin(), pulls.end(), long(index)) &&
+        !std::count(unplugged_at.begin(), unplugged_at.end(), long(index))) {
         // The adapter vanishes as the block arrives: the device never sees it.
-        unplug_done = unplug_pending = true;
+        unplugged_at.push_back(index);
+        unplug_pending = true;
         report_event(now_us, "unplugged at block %u", index);
         return;
     }

@@ -45,7 +45,8 @@ static const char HELP_TEXT[] =
     "  --unplug-at-block K      when block K first arrives, drop it unacknowledged, close the pty\n"
     "                           and remove the link, as a pulled USB adapter does; after\n"
     "  --unplug-seconds S       ... S seconds (default 3) open a new pty under the same link,\n"
-    "                           keeping every block received and the block expected\n"
+    "                           keeping every block received and the block expected;\n"
+    "                           --unplug-at-block may be given several times\n"
     "  --unsolicited-id XY      send one identification reply \"ID\"XY unasked ...\n"
     "  --unsolicited-after-block K  ... right after block K is acknowledged (default 0)\n"
     "  --wire-time              emulate 115,200 baud 8N1: each byte takes 10/115200 s in each\n"
@@ -104,7 +105,6 @@ static void set_defaults()
     o.split_gap_ms = 2;
     o.delay_ms = 0;
     o.finish_after_block = -1;
-    o.unplug_at_block = -1;
     o.unplug_seconds = 3;
     o.unsolicited = false;
     o.unsolicited_tag[0] = 0;
@@ -228,7 +228,7 @@ ParseOutcome parse_options(int argc, char** argv)
         else if (!strcmp(a, "--split-gap-ms")) { ok = parse_long(v, 0, 10000, &n); o.split_gap_ms = int(n); }
         else if (!strcmp(a, "--delay-ms")) { ok = parse_long(v, 0, 600000, &n); o.delay_ms = int(n); }
         else if (!strcmp(a, "--finish-after-block")) ok = parse_long(v, 0, 65535, &o.finish_after_block);
-        else if (!strcmp(a, "--unplug-at-block")) ok = parse_long(v, 0, 65535, &o.unplug_at_block);
+        else if (!strcmp(a, "--unplug-at-block")) { ok = parse_long(v, 0, 65535, &n); o.unplug_at_blocks.push_back(n); }
         else if (!strcmp(a, "--unplug-seconds")) { ok = parse_long(v, 0, 3600, &n); o.unplug_seconds = int(n); }
         else if (!strcmp(a, "--unsolicited-id")) { ok = parse_tag(v, o.unsolicited_tag); o.unsolicited = ok; }
         else if (!strcmp(a, "--unsolicited-after-block")) ok = parse_long(v, 0, 65535, &o.unsolicited_after_block);

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct SimOptions {
     std::string link_path;
@@ -23,7 +24,7 @@ struct SimOptions {
     int split_gap_ms;
     int delay_ms;
     long finish_after_block;      // -1: only on a finish request
-    long unplug_at_block;         // -1: the line never goes away
+    std::vector<long> unplug_at_blocks;  // empty: the line never goes away
     int unplug_seconds;
     bool unsolicited;
     uint8_t unsolicited_tag[2];
