@@ -56,11 +56,12 @@ bool next_open_fails;
 uint16_t picked_port;
 
 // What the checks remember between events.
-size_t events_checked;   // the fake's events are dropped once checked, to keep runs fast
-Bytes last_written;       // the updater's last frame on the line
-int last_written_block;   // its block index, or -1 when it is not a block write
+size_t events_checked;     // the fake's events are dropped once checked, to keep runs fast
+Bytes last_written;        // the updater's last frame on the line
+int last_written_block;    // its block index, or -1 when it is not a block write
 unsigned refused_seen;
 long last_block_written;   // -1 right after a start: block 0 comes next
+uint32_t counter_seen;     // the block counter only moves forward between starts and polls
 uint8_t last_exit_code;
 bool success_reply_on_line;
 
@@ -72,18 +73,21 @@ bool shadow_escape;
 
 void check_invariants();
 
+// Names the broken invariant and the script position, then stops the run as a finding.
 void fail(const char* why)
 {
     std::fprintf(stderr, "engine invariant violated: %s (event byte %zu)\n", why, cursor);
     std::abort();
 }
 
+// Fails with the reason unless ok.
 void check(bool ok, const char* why)
 {
     if (!ok)
         fail(why);
 }
 
+// The script's next byte; false at its end.
 bool take(uint8_t* b)
 {
     if (cursor >= script_size)
@@ -92,12 +96,14 @@ bool take(uint8_t* b)
     return true;
 }
 
+// Forgets a half-collected frame, as the engine's receiver does when an exchange begins.
 void shadow_reset()
 {
     shadow_length = 0;
     shadow_escape = false;
 }
 
+// One line byte through the same framing rules; notes a success reply when one closes.
 void shadow_byte(uint8_t b)
 {
     if (!shadow_escape && b == 0x7E) {
@@ -132,6 +138,7 @@ void deliver_read(const uint8_t* bytes, size_t count)
     on_receive(bytes, uint16_t(count));
 }
 
+// One read made of the given bytes.
 void deliver_bytes(const Bytes& bytes) { deliver_read(bytes.data(), bytes.size()); }
 
 // The engine's view of the line after a start or a poll: a clean receiver, no block yet.
@@ -139,6 +146,7 @@ void note_exchange_begins(bool start)
 {
     shadow_reset();
     last_block_written = start ? -1 : 0;
+    counter_seen = 0;
 }
 
 // A device's answer to the last request; r chooses its tag, version, index or result.
@@ -158,6 +166,7 @@ void answer(uint8_t r)
     }
 }
 
+// A device that acknowledges every block as it comes, for up to k + 1 blocks.
 void ack_run(uint8_t k)
 {
     for (unsigned i = 0; i <= k && !dialog_ended; ++i) {
@@ -211,6 +220,8 @@ void check_invariants()
     check(s == Idle || s == Polling || s == Transferring || s == Finishing || s == AutoStartPending || s == Closing,
           "unknown state");
     check(e.block_counter <= LAST_BLOCK, "block counter past 1230");
+    check(e.block_counter >= counter_seen, "block counter went back without a start or a poll");
+    counter_seen = e.block_counter;
     check(e.activity_counter >= 0 && e.activity_counter <= 15, "activity counter out of 0..15");
     for (; events_checked < world.events.size(); ++events_checked) {
         const Event& ev = world.events[events_checked];
@@ -361,7 +372,7 @@ bool run_events(bool in_box)
         check_invariants();
         if (!go_on)
             return true;
-        // The dialog ends on the tick after Closing; nothing else reaches the engine then.
+        // The script ends at Closing, as the dialog does on its next tick.
         if (!in_box && update_engine.state == Closing && !dialog_ended) {
             on_tick();
             check_invariants();
@@ -383,6 +394,7 @@ bool port_list_selected_text(wchar_t* buffer, unsigned capacity)
     std::swprintf(buffer, capacity, L"COM%u", unsigned(picked_port));
     return true;
 }
+// "Опросить" and "СТАРТ" can be pressed only while shown.
 void show_buttons(bool visible) { poll_shown = start_shown = visible; }
 void hide_start_button() { start_shown = false; }
 void hide_progress_bars() {}
@@ -399,6 +411,7 @@ bool channel_open(uint8_t channel, uint8_t port, uint32_t, uint8_t, uint16_t, ui
     return channel_opened;
 }
 
+// One script: the dialog's start, then its events until the end or Closing.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
@@ -417,6 +430,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     line_lost = false;
     next_open_fails = setup & 4;
     events_checked = 0;
+    counter_seen = 0;
     last_written.clear();
     last_written_block = -1;
     refused_seen = 0;
