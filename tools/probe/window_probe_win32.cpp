@@ -3,11 +3,12 @@
 //   window_probe click ID              press push button ID
 //   window_probe select TEXT           pick the port list item TEXT (as a user's choice)
 //   window_probe dismiss               press OK in the updater's message box
-//   window_probe wait KEY VALUE MS     wait until state line KEY equals VALUE
+//   window_probe wait KEY VALUE MS     wait until state line KEY equals VALUE (a bar: reaches it)
 // Exit code 0 on success, 1 when the window (or the message box) is absent, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 
@@ -203,12 +204,23 @@ int cmd_dismiss()
     return 0;
 }
 
+// True when the state shows what is waited for. A bar moves on every 50 ms, faster than a
+// loaded machine may look, so for the bars a position past the one asked for counts too.
+bool reached(const std::string& key, const std::string& seen, const std::string& wanted)
+{
+    if (seen == wanted)
+        return true;
+    if (key != "block_progress" && key != "activity")
+        return false;
+    return !seen.empty() && std::strtol(seen.c_str(), nullptr, 10) >= std::strtol(wanted.c_str(), nullptr, 10);
+}
+
 int cmd_wait(const std::string& key, const std::string& value, DWORD ms)
 {
     DWORD start = GetTickCount();
     for (;;) {
         HWND d = find_dialog();
-        if (d && value_of(describe(d), key) == value)
+        if (d && reached(key, value_of(describe(d), key), value))
             return 0;
         if (GetTickCount() - start > ms) {
             if (d)
