@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Full-update benchmark against the simulated device: the wall time of the update against
 # the design limit of 1,231 polls of 50 ms, with immediate replies and with 115,200-baud wire
-# emulation, and the updater's CPU time. Not a test: run it by hand on a quiet machine.
+# emulation, and the updater's CPU time; the Windows build under Wine and the Linux build
+# natively, side by side. Not a test: run it by hand on a quiet machine.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -11,6 +12,12 @@ port=9
 ensure_packages
 . tools/build_release.sh
 build_release "$out"
+# The Linux program, released as the .deb has it (no sanitizers).
+cmake --build "$out/native" --target tq734_updater -j2 >/dev/null
+linux_dev=$out/linux-dev linux_config=$out/linux-config
+rm -rf "$linux_dev" "$linux_config"
+mkdir -p "$linux_dev" "$linux_config/tq734-updater"
+echo "COMport=33" >"$linux_config/tq734-updater/settings"
 
 . tests/rig/wine_rig.sh
 sim_pid=""
@@ -28,18 +35,40 @@ ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 hz=$(getconf CLK_TCK)
 limit=61.55
 
-run() {   # run NAME [SIM OPTIONS]
-    local name=$1
-    shift
-    local report=$out/$name-report.txt
-    "$out/native/tools/simulator/tq734_sim" --link "$WINEPREFIX/dosdevices/com$port" --report "$report" \
+run() {   # run windows|linux NAME [SIM OPTIONS]
+    local build=$1 name=$2
+    shift 2
+    local report=$out/$build-$name-report.txt link=$WINEPREFIX/dosdevices/com$port
+    [ "$build" = linux ] && link=$linux_dev/ttyUSB0   # COM33
+    "$out/native/tools/simulator/tq734_sim" --link "$link" --report "$report" \
         --timeout-s 300 "$@" >"$out/$name-sim.out" &
     sim_pid=$!
     for _ in $(seq 100); do grep -q READY "$out/$name-sim.out" && break; sleep 0.05; done
     local s0 rc=0
     s0=$(ticks "$server_pid")
     TIMEFORMAT='%R %U %S'
-    { time "$WINE_LOADER" "$out/x86_64/app/tq734-updater.exe" -a >/dev/null 2>&1 || rc=$?; } 2>"$out/$name-time.txt"
+    local c0=0 c1=0
+    if [ "$build" = linux ]; then
+        # The process's own CPU is also sampled at block 0 and at the finish request.
+        local t0 t1 app
+        t0=$(date +%s.%N)
+        TQ734_DEVICE_DIR=$linux_dev XDG_CONFIG_HOME=$linux_config "$out/native/app/tq734-updater" -a \
+            >/dev/null 2>&1 &
+        app=$!
+        local total=0
+        while kill -0 "$app" 2>/dev/null; do
+            [ "$c0" = 0 ] && grep -q ' rx block 0$' "$report" && c0=$(ticks "$app")
+            [ "$c1" = 0 ] && grep -q ' rx finish length' "$report" && c1=$(ticks "$app")
+            total=$(ticks "$app")
+            sleep 0.05
+        done
+        wait "$app" || rc=$?
+        t1=$(date +%s.%N)
+        awk -v a="$t0" -v b="$t1" -v c="$total" -v hz="$hz" 'BEGIN { printf "%s %s 0\n", b - a, c / hz }' \
+            >"$out/$name-time.txt"
+    else
+        { time "$WINE_LOADER" "$out/x86_64/app/tq734-updater.exe" -a >/dev/null 2>&1 || rc=$?; } 2>"$out/$name-time.txt"
+    fi
     local s1
     s1=$(ticks "$server_pid")
     kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
@@ -49,15 +78,21 @@ run() {   # run NAME [SIM OPTIONS]
     local first last
     first=$(sed -n 's/^t=\([0-9.]*\) rx block 0$/\1/p' "$report" | head -1)
     last=$(sed -n 's/^t=\([0-9.]*\) rx finish length=.*/\1/p' "$report" | head -1)
-    awk -v n="$name" -v rc="$rc" -v r="$real" -v u="$user" -v s="$sys" -v f="$first" -v l="$last" \
+    [ "$build" = linux ] && s1=$s0   # no Wine server involved
+    awk -v n="$build $name" -v rc="$rc" -v tc="$((c1 - c0))" -v r="$real" -v u="$user" -v s="$sys" -v f="$first" -v l="$last" \
         -v lim="$limit" -v sv="$((s1 - s0))" -v hz="$hz" -v img="$(grep '^image:' "$report")" 'BEGIN {
         t = (l - f) / 1000
-        printf "%-10s exit %s, %s\n", n, rc, img
-        printf "           process %.2f s = %.3f x limit; transfer %.2f s = %.3f x limit (%.1f ms per block)\n", r, r / lim, t, t / lim, t * 1000 / 1230
-        printf "           updater CPU %.2f s = %.2f %% of one core; wineserver CPU %.2f s = %.2f %%\n", u + s, 100 * (u + s) / r, sv / hz, 100 * sv / hz / r
+        printf "%-18s exit %s, %s\n", n, rc, img
+        printf "                   process %.2f s = %.3f x limit; transfer %.2f s = %.3f x limit (%.1f ms per block)\n", r, r / lim, t, t / lim, t * 1000 / 1230
+        printf "                   updater CPU %.2f s = %.2f %% of one core", u + s, 100 * (u + s) / r
+        if (n ~ /^windows/) printf "; wineserver CPU %.2f s = %.2f %%", sv / hz, 100 * sv / hz / r
+        else printf "; during the transfer %.2f s = %.2f %%", tc / hz, 100 * tc / hz / t
+        printf "\n"
     }'
 }
 
 echo "design limit: 1231 x 50 ms = $limit s"
-run immediate
-run wire-time --wire-time
+run windows immediate
+run windows wire-time --wire-time
+run linux immediate
+run linux wire-time --wire-time

@@ -301,6 +301,13 @@ def shot(what):
                    check=True)
 
 
+def cpu_seconds(pid):
+    """User and system CPU time of a process so far."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def hold_lock(path):
     """Another program holding the port: its lock on the device."""
     fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
@@ -515,11 +522,46 @@ def scenario():
         wait_for("block_progress", "10", 10000)
         stop(s, signal.SIGKILL)  # its link stays behind, dangling
         wait_for("info", "Нет ответа", 5000)
+        # Trying to reopen the vanished port must not turn into a busy loop.
+        before = cpu_seconds(app.pid)
         time.sleep(2)
+        used = cpu_seconds(app.pid) - before
+        log("CPU during 2 s of outage: %.2f s" % used)
+        used <= 0.4 or fail("the outage cost %.2f s of CPU in 2 s" % used)
         expect_running(100, "the program ended when the device vanished")
         expect("msgbox", "0")
         click(115)
         expect_exit(127)
+    elif NAME == "adapter_replug":
+        # The USB adapter is pulled twice and plugged back 3 s later each time under the same
+        # device file: the same update goes on from the block it was at.
+        s = sim(33, "--unplug-at-block", "400", "--unplug-at-block", "800", "--unplug-seconds", "3")
+        remember(33)
+        launch("-a")
+        wait_for("status", "Обмен информацией", 10000)
+        os.remove(SETTINGS)  # read at start; the update itself must write it again
+        expect_exit(0, 150000)
+        stop(s)
+        r = report(33)
+        r.count("plugged back on") == 2 or fail("the adapter was not pulled twice")
+        "image: identical" in r or fail("image not identical")
+        "final command: yes" in r or fail("no final command")
+        expected_block = 0
+        for line in r.splitlines():
+            words = line.split()
+            if len(words) == 4 and words[1:3] == ["rx", "block"]:
+                int(words[3]) == expected_block or fail("block %s after %d" % (words[3], expected_block - 1))
+                expected_block += 1
+        back, waits = None, []
+        for line in r.splitlines():
+            t = float(line.split()[0][2:]) if line.startswith("t=") else None
+            if "plugged back on" in line:
+                back = t
+            elif back is not None and " tx ack" in line:
+                waits.append("%.0f ms" % (t - back))
+                back = None
+        log("from the port's return to the next acknowledged block:", waits)
+        remembered() == "COMport=33\n" or fail("COMport not remembered as 33: %r" % remembered())
     elif NAME == "device_replaced":
         # The line dies mid-transfer and a device comes back on the same device file: the
         # channel reopens it and the update carries on to its end.
