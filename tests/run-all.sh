@@ -21,7 +21,7 @@ for b in native x86_64 i686; do
     cmake --build "$out/$b" -j"$jobs"
 done
 
-echo "== native tests"
+echo "== native tests (portable code, the Linux platform code, the GTK window through AT-SPI)"
 ctest --test-dir "$out/native" --output-on-failure -j"$jobs"
 
 echo "== fuzzing the frame receiver and classifier, then the engine (clang, libFuzzer, ${TQ_FUZZ_SECONDS:-30} s together)"

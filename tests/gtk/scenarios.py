@@ -315,15 +315,21 @@ def hold_lock(path):
     return fd
 
 
+def ready(*options):
+    """A simulated TQ734 on the remembered COM33 and the window waiting for "СТАРТ"."""
+    s = sim(33, *options)
+    remember(33)
+    launch()
+    wait_for("status", 'Нажмите "Старт"')
+    return s
+
+
 BOX_TEXT_4 = "Ошибка в принятых данных.\r\nОшибка проверки crc.\r\nОбновление не произведено."
 
 
 def scenario():
     if NAME == "poll_tq734":
-        sim(33)
-        remember(33)
-        launch()
-        wait_for("status", 'Нажмите "Старт"')
+        ready()
         expect("selected", "COM33 (ttyUSB0)")
         expect("banner", "Updater CPU2\r\n(Mar 24 2023)\r\nПрошивка(версия 2.385) была создана\r\n"
                          "\tFeb 11 2025 в 17:30:32\r\n")
@@ -336,18 +342,12 @@ def scenario():
         expect("c112.visible", "1")
         "rx version request" in report(33) or fail("no version request")
     elif NAME == "poll_without_version":
-        sim(33, "--no-version-fields")
-        remember(33)
-        launch()
-        wait_for("status", 'Нажмите "Старт"')
+        ready("--no-version-fields")
         click(111)
         wait_for("info", "Успешно")
         expect("status", "")
     elif NAME == "poll_other_device":
-        sim(33, "--tag", "AB")
-        remember(33)
-        launch()
-        wait_for("status", 'Нажмите "Старт"')
+        ready("--tag", "AB")
         click(111)
         wait_for("info", "Подключенное устройство не TQ734")
         expect("status", "ОШИБКА!")
@@ -377,10 +377,7 @@ def scenario():
         "final command: yes" in report(33) or fail("no final command after the error")
         remembered() == "COMport=33\n" or fail("a failed update changed COMport: %r" % remembered())
     elif NAME == "exit_during_transfer":
-        s = sim(33)
-        remember(33)
-        launch()
-        wait_for("status", 'Нажмите "Старт"')
+        s = ready()
         click(112)
         wait_for("block_progress", "20", 10000)
         click(115)
@@ -391,10 +388,7 @@ def scenario():
         stop(s)
         "final command: no" in report(33) or fail("final command after Выход")
     elif NAME == "silent_device":
-        s = sim(33, "--silent-from-block", "3")
-        remember(33)
-        launch()
-        wait_for("status", 'Нажмите "Старт"')
+        s = ready("--silent-from-block", "3")
         click(112)
         wait_for("info", "Нет ответа", 5000)
         time.sleep(3.3)
@@ -455,10 +449,7 @@ def scenario():
         expect_exit(127)
         remembered() == "COMport=34\n" or fail("a port change alone changed COMport")
     elif NAME == "keys":
-        sim(33)
-        remember(33)
-        launch()
-        wait_for("status", 'Нажмите "Старт"')
+        ready()
         expect("focus", "115")
         press("Escape")
         time.sleep(0.5)
@@ -472,10 +463,7 @@ def scenario():
         expect_exit(127, 5000)
     elif NAME == "interactive_update":
         # СТАРТ, a few blocks, the success box, the final command only after it, the automatic close.
-        s = sim(33, "--finish-after-block", "40")
-        remember(33)
-        launch()
-        wait_for("status", 'Нажмите "Старт"')
+        s = ready("--finish-after-block", "40")
         click(112)
         wait_for("status", "Обмен информацией")
         for key, v in (("c111.visible", "0"), ("c112.visible", "0"), ("c121.visible", "1"), ("c122.visible", "1"),
@@ -514,10 +502,7 @@ def scenario():
         remembered() == "COMport=33\n" or fail("COMport not remembered as 33: %r" % remembered())
     elif NAME == "device_vanishes":
         # The device goes away mid-transfer for good: neither a crash nor a claimed success.
-        s = sim(33)
-        remember(33)
-        launch()
-        wait_for("status", 'Нажмите "Старт"')
+        s = ready()
         click(112)
         wait_for("block_progress", "10", 10000)
         stop(s, signal.SIGKILL)  # its link stays behind, dangling
