@@ -325,7 +325,6 @@ void create_controls()
     measure_dialog_font(dialog);
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-    gtk_window_set_type_hint(GTK_WINDOW(dialog), GDK_WINDOW_TYPE_HINT_DIALOG);
     GtkWidget* fixed = gtk_fixed_new();
     gtk_widget_set_size_request(fixed, dlu_x(DIALOG_WIDTH_DLU), dlu_y(DIALOG_HEIGHT_DLU));
     gtk_container_add(GTK_CONTAINER(dialog), fixed);

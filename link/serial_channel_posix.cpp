@@ -124,16 +124,6 @@ void try_reopen()
     channel_slot.fd = open_device(channel_slot.path, channel_slot.baud, channel_slot.stop_bits);
 }
 
-// True when the line's state says the device is gone.
-bool line_lost(int fd)
-{
-    pollfd p = {fd, POLLIN, 0};
-    int n = poll(&p, 1, 0);
-    if (n < 0)
-        return errno != EINTR && errno != EAGAIN;
-    return n > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
 // Timer routine: hands whatever the port holds to the handler, then touches nothing,
 // because the handler may close (and even reopen) the channel during its call.
 gboolean poll_routine(gpointer)
@@ -144,10 +134,8 @@ gboolean poll_routine(gpointer)
         try_reopen();
         return G_SOURCE_CONTINUE;
     }
-    if (line_lost(channel_slot.fd)) {
-        lose_port();
-        return G_SOURCE_CONTINUE;
-    }
+    // One call per poll: with VMIN 1 and O_NONBLOCK an empty line is EAGAIN, while a hung-up
+    // line (pulled adapter, closed pty; what poll() would report as POLLHUP) reads 0 or EIO.
     ssize_t count = read(channel_slot.fd, channel_slot.receive_buffer, channel_slot.receive_size);
     if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR)) {
         lose_port();
@@ -191,6 +179,42 @@ bool write_all(int fd, const uint8_t* bytes, size_t length)
     return true;
 }
 
+// The poll timer: a fixed rate, as a Windows timer keeps it. Each expiry is due one period
+// after the previous one was due, not after it ran, so dispatch delays do not add up.
+struct PollSource {
+    GSource source;
+    gint64 due;
+};
+
+gboolean dispatch_poll(GSource* source, GSourceFunc callback, gpointer data)
+{
+    PollSource* poll = reinterpret_cast<PollSource*>(source);
+    gint64 now = g_source_get_time(source);
+    poll->due += CHANNEL_POLL_MS * 1000;
+    if (poll->due <= now)
+        poll->due = now + CHANNEL_POLL_MS * 1000;  // far behind: no burst of catching up
+    g_source_set_ready_time(source, poll->due);
+    return callback(data);
+}
+
+GSourceFuncs POLL_SOURCE_FUNCS = {nullptr, nullptr, dispatch_poll, nullptr, nullptr, nullptr};
+
+// Starts the poll timer on the default main context: every loop on this thread (a message
+// box's included) runs it, and it may fire again while its own call runs a nested loop, as a
+// thread timer does on Windows.
+guint start_poll_timer()
+{
+    GSource* source = g_source_new(&POLL_SOURCE_FUNCS, sizeof(PollSource));
+    PollSource* poll = reinterpret_cast<PollSource*>(source);
+    poll->due = g_get_monotonic_time() + CHANNEL_POLL_MS * 1000;
+    g_source_set_ready_time(source, poll->due);
+    g_source_set_callback(source, poll_routine, nullptr, nullptr);
+    g_source_set_can_recurse(source, TRUE);
+    guint id = g_source_attach(source, nullptr);
+    g_source_unref(source);
+    return id;
+}
+
 }  // namespace
 
 bool channel_open(uint8_t channel, uint8_t port, uint32_t baud, uint8_t stop_bits,
@@ -220,9 +244,7 @@ bool channel_open(uint8_t channel, uint8_t port, uint32_t baud, uint8_t stop_bit
     channel_slot.baud = baud;
     channel_slot.stop_bits = stop_bits;
     // The default main context: every loop on this thread (a message box's included) runs it.
-    // It may fire again while its own call runs a nested loop, as a thread timer does on Windows.
-    channel_slot.poll_timer = g_timeout_add(CHANNEL_POLL_MS, poll_routine, nullptr);
-    g_source_set_can_recurse(g_main_context_find_source_by_id(nullptr, channel_slot.poll_timer), TRUE);
+    channel_slot.poll_timer = start_poll_timer();
     return true;
 }
 
