@@ -2,6 +2,10 @@
 #pragma once
 #include <cstdint>
 
+// Status texts after opening a port: usable, or busy or absent.
+extern const wchar_t STATUS_PRESS_START[];
+extern const wchar_t STATUS_PORT_UNUSABLE[];
+
 // The current port number; 0 means no usable port.
 extern uint16_t port_number;
 

@@ -81,6 +81,15 @@ HWND find_message_box(HWND dialog)
     return s.found;
 }
 
+// A window's place on the screen: left,top,width,height.
+std::string rect_text(HWND h)
+{
+    RECT r = {};
+    GetWindowRect(h, &r);
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right - r.left) + "," +
+           std::to_string(r.bottom - r.top);
+}
+
 void emit(std::string& out, const char* key, const std::string& value)
 {
     out += key;
@@ -99,10 +108,7 @@ std::string describe(HWND dialog)
         emit(out, (key + ".visible").c_str(), c && IsWindowVisible(c) ? "1" : "0");
         emit(out, (key + ".enabled").c_str(), c && IsWindowEnabled(c) ? "1" : "0");
     }
-    RECT r = {};
-    GetWindowRect(dialog, &r);
-    emit(out, "window", std::to_string(r.left) + "," + std::to_string(r.top) + "," +
-                            std::to_string(r.right - r.left) + "," + std::to_string(r.bottom - r.top));
+    emit(out, "window", rect_text(dialog));
     emit(out, "status", one_line(window_text(GetDlgItem(dialog, 117))));
     emit(out, "info", one_line(window_text(GetDlgItem(dialog, 118))));
     emit(out, "banner", one_line(window_text(GetDlgItem(dialog, 116))));
@@ -139,6 +145,7 @@ std::string describe(HWND dialog)
     emit(out, "msgbox", box ? "1" : "0");
     emit(out, "msgbox.caption", box ? one_line(window_text(box)) : "");
     emit(out, "msgbox.text", box ? one_line(window_text(GetDlgItem(box, 0xFFFF))) : "");
+    emit(out, "msgbox.window", box ? rect_text(box) : "");
     return out;
 }
 
