@@ -86,6 +86,8 @@ package_release() {
       pe_facts x64/tq734-updater.exe "$stage/x64/tq734-updater.exe" x86_64-w64-mingw32-objdump
     } >"$out/pe-facts.txt" || return 1
     "$tools/make_guide" guide docs/guide.html.in docs/pictures "$out/pe-facts.txt" >"$stage/ИНСТРУКЦИЯ.html" || return 1
+    "$tools/make_guide" carries "$stage/tq734-updater.exe" && "$tools/make_guide" carries "$stage/x64/tq734-updater.exe" ||
+        return 1
     sha=$("$tools/make_guide" image | sha256sum | cut -c1-64)
     "$tools/make_guide" firmware "$sha" >"$stage/FIRMWARE.txt" || return 1
     (cd "$stage" && sha256sum "${files[@]}" >SHA256SUMS) || return 1

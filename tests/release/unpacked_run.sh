@@ -16,6 +16,11 @@ unzip -q "$zip" -d "$dir" || fail "cannot unpack $zip"
 listed=$(sed 's/^[0-9a-f]*  //' "$dir/SHA256SUMS" | sort)
 present=$(cd "$dir" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort)
 [ "$listed" = "$present" ] || fail "SHA256SUMS lists '$listed', the zip holds '$present'"
+# Windows reads the guide's name as UTF-8 only when its local header carries flag bit 11.
+at=$(zipinfo -v "$zip" | awk '$1 == "ИНСТРУКЦИЯ.html" { f = 1 } f && /offset of local header/ { print $NF; exit }')
+[ -n "$at" ] || fail "no ИНСТРУКЦИЯ.html in the zip"
+flags=$(od -An -tu2 -j $((at + 6)) -N2 "$zip" | tr -d ' ')
+(( flags & 2048 )) || fail "the guide's name is not marked as UTF-8 (flags $flags)"
 
 e2e_sim 61 --finish-after-block 20
 remember 61

@@ -2,9 +2,11 @@
 //   make_guide version                        the program's version
 //   make_guide image                          the embedded firmware image's bytes (for its SHA-256)
 //   make_guide firmware SHA256                FIRMWARE.txt: the image's size, header and hash
+//   make_guide carries EXE                    exit code 0 when EXE holds exactly this image
 //   make_guide guide TEMPLATE PICTURES FACTS  the technician's guide: TEMPLATE with its @...@
 //                                             places filled, pictures embedded, FACTS quoted
 // Everything goes to stdout; exit code 1 when an input is missing or malformed, 2 on bad usage.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -329,6 +331,20 @@ int make_firmware_text(const char* sha256)
     return 0;
 }
 
+// The programs and FIRMWARE.txt must describe the same image: it is searched for in EXE.
+int check_carries(const char* path)
+{
+    std::string exe;
+    if (!read_file(path, exe))
+        return 1;
+    const char* image = reinterpret_cast<const char*>(FirmwareImage);
+    if (std::search(exe.begin(), exe.end(), image, image + IMAGE_SIZE) == exe.end()) {
+        std::fprintf(stderr, "%s does not carry this firmware image\n", path);
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -342,8 +358,10 @@ int main(int argc, char** argv)
         return std::fwrite(FirmwareImage, 1, IMAGE_SIZE, stdout) == IMAGE_SIZE ? 0 : 1;
     if (command == "firmware" && argc == 3)
         return make_firmware_text(argv[2]);
+    if (command == "carries" && argc == 3)
+        return check_carries(argv[2]);
     if (command == "guide" && argc == 5)
         return make_guide(argv[2], argv[3], argv[4]);
-    std::fprintf(stderr, "usage: make_guide version | image | firmware SHA256 | guide TEMPLATE PICTURES FACTS\n");
+    std::fprintf(stderr, "usage: make_guide version | image | firmware SHA256 | carries EXE | guide TEMPLATE PICTURES FACTS\n");
     return 2;
 }
