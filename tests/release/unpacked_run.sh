@@ -27,6 +27,6 @@ remember 61
 e2e_start -a
 expect_exit 0 30000
 e2e_sim_stop 0
-report_of 61 | grep -q 'rx finish length=314912' || fail "no finish request"
+report_of 61 | grep -q 'rx block 20$' || fail "block 20 never arrived"
 report_of 61 | grep -q '^final command: yes' || fail "no final command"
 exit 0
