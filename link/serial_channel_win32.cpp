@@ -7,18 +7,32 @@
 #include <cstdlib>
 
 struct ChannelSlot {
-    HANDLE handle;  // INVALID_HANDLE_VALUE while closed
-    ReceiveHandler handler;
+    HANDLE handle;  // INVALID_HANDLE_VALUE while closed or while the port is lost
+    ReceiveHandler handler;  // null while closed
     uint8_t* receive_buffer;
     UINT_PTR poll_timer;
     uint16_t receive_size;
     uint16_t transmit_size;
+    // What a lost port is reopened with: the same as channel_open was given.
+    uint8_t port;
+    uint32_t baud;
+    uint8_t stop_bits;
+    unsigned polls_until_reopen;  // while lost: polls left before the next attempt
 };
 
-static ChannelSlot channel_slot = {INVALID_HANDLE_VALUE, nullptr, nullptr, 0, 0, 0};
+static ChannelSlot channel_slot = {INVALID_HANDLE_VALUE, nullptr, nullptr, 0, 0, 0, 0, 0, 0, 0};
 
-// True while channel 0 holds a port.
+// A pulled USB adapter comes back under the same name; trying about twice a second costs nothing.
+constexpr unsigned REOPEN_EVERY_POLLS = 500 / CHANNEL_POLL_MS;
+
+// True while channel 0 is open, whether or not its port is there right now.
 static bool slot_open()
+{
+    return channel_slot.handler != nullptr;
+}
+
+// True while the open channel holds a working port handle.
+static bool port_present()
 {
     return channel_slot.handle != INVALID_HANDLE_VALUE;
 }
@@ -26,12 +40,7 @@ static bool slot_open()
 // Forgets everything the slot held; the caller has already released it.
 static void mark_slot_closed()
 {
-    channel_slot.handle = INVALID_HANDLE_VALUE;
-    channel_slot.handler = nullptr;
-    channel_slot.receive_buffer = nullptr;
-    channel_slot.poll_timer = 0;
-    channel_slot.receive_size = 0;
-    channel_slot.transmit_size = 0;
+    channel_slot = {INVALID_HANDLE_VALUE, nullptr, nullptr, 0, 0, 0, 0, 0, 0, 0};
 }
 
 // 8 data bits, no parity, no flow control of any kind, binary; other fields as read.
@@ -61,19 +70,69 @@ static bool configure_line(HANDLE port, uint32_t baud, uint8_t stop_bits)
     return SetCommState(port, &dcb) != 0;
 }
 
+// Opens COM<port> without sharing and sets line, queues and timeouts; INVALID_HANDLE_VALUE
+// when it cannot be opened or configured.
+static HANDLE open_configured_port(uint8_t port, uint32_t baud, uint8_t stop_bits,
+                                   uint16_t receive_size, uint16_t transmit_size)
+{
+    char name[16];
+    std::snprintf(name, sizeof name, "\\\\.\\COM%d", port);
+    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    if (!configure_line(handle, baud, stop_bits) ||
+        !PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
+        CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetupComm(handle, receive_size, transmit_size);
+    // A read returns at once with whatever has arrived; writes have no time limit.
+    COMMTIMEOUTS timeouts = {1, 0, 1, 0, 0};
+    SetCommTimeouts(handle, &timeouts);
+    return handle;
+}
+
+// A call on the handle failed: the device behind it is gone (a pulled USB adapter). The dead
+// handle is closed so that the port can come back; the poll routine then tries to reopen it.
+static void lose_port()
+{
+    CloseHandle(channel_slot.handle);
+    channel_slot.handle = INVALID_HANDLE_VALUE;
+    channel_slot.polls_until_reopen = REOPEN_EVERY_POLLS;
+}
+
+// While the port is lost: every REOPEN_EVERY_POLLS polls, one attempt to open it again.
+static void try_reopen()
+{
+    if (--channel_slot.polls_until_reopen > 0)
+        return;
+    channel_slot.polls_until_reopen = REOPEN_EVERY_POLLS;
+    channel_slot.handle = open_configured_port(channel_slot.port, channel_slot.baud, channel_slot.stop_bits,
+                                               channel_slot.receive_size, channel_slot.transmit_size);
+}
+
 // Timer routine: hands whatever the port holds to the handler, then touches nothing,
 // because the handler may close (and even reopen) the channel during its call.
 static void CALLBACK poll_routine(HWND, UINT message, UINT_PTR timer, DWORD)
 {
     if (message != WM_TIMER || timer != channel_slot.poll_timer || !slot_open())
         return;
+    if (!port_present()) {
+        try_reopen();
+        return;
+    }
+    // Line errors are absorbed; a failing call means the port itself is gone. On a dead port
+    // the read would still succeed, slowly and with nothing, so the status call decides.
     DWORD errors = 0;
     COMSTAT status;
-    ClearCommError(channel_slot.handle, &errors, &status);
     DWORD count = 0;
-    if (!ReadFile(channel_slot.handle, channel_slot.receive_buffer, channel_slot.receive_size, &count,
-                  nullptr))
+    if (!ClearCommError(channel_slot.handle, &errors, &status) ||
+        !ReadFile(channel_slot.handle, channel_slot.receive_buffer, channel_slot.receive_size, &count,
+                  nullptr)) {
+        lose_port();
         return;
+    }
     if (count > 0xFFFF)
         count = 0xFFFF;
     if (count > 0)
@@ -87,22 +146,9 @@ bool channel_open(uint8_t channel, uint8_t port, uint32_t baud, uint8_t stop_bit
         handler == nullptr)
         return false;
 
-    char name[16];
-    std::snprintf(name, sizeof name, "\\\\.\\COM%d", port);
-    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = open_configured_port(port, baud, stop_bits, receive_size, transmit_size);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-
-    if (!configure_line(handle, baud, stop_bits) ||
-        !PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
-        CloseHandle(handle);
-        return false;
-    }
-    SetupComm(handle, receive_size, transmit_size);
-    // A read returns at once with whatever has arrived; writes have no time limit.
-    COMMTIMEOUTS timeouts = {1, 0, 1, 0, 0};
-    SetCommTimeouts(handle, &timeouts);
 
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(receive_size));
     if (buffer == nullptr) {
@@ -114,6 +160,9 @@ bool channel_open(uint8_t channel, uint8_t port, uint32_t baud, uint8_t stop_bit
     channel_slot.receive_buffer = buffer;
     channel_slot.receive_size = receive_size;
     channel_slot.transmit_size = transmit_size;
+    channel_slot.port = port;
+    channel_slot.baud = baud;
+    channel_slot.stop_bits = stop_bits;
     // A thread timer: any message loop on this thread (a message box's included) runs it.
     channel_slot.poll_timer = SetTimer(nullptr, 0, CHANNEL_POLL_MS, poll_routine);
     return true;
@@ -121,10 +170,13 @@ bool channel_open(uint8_t channel, uint8_t port, uint32_t baud, uint8_t stop_bit
 
 bool channel_write(uint8_t channel, const uint8_t* bytes, uint16_t length)
 {
-    if (channel != 0 || !slot_open())
+    if (channel != 0 || !slot_open() || !port_present())
         return false;
     DWORD written = 0;
-    return WriteFile(channel_slot.handle, bytes, length, &written, nullptr) != 0;
+    if (WriteFile(channel_slot.handle, bytes, length, &written, nullptr))
+        return true;
+    lose_port();
+    return false;
 }
 
 void channel_close(uint8_t channel)
@@ -133,6 +185,7 @@ void channel_close(uint8_t channel)
         return;
     std::free(channel_slot.receive_buffer);
     KillTimer(nullptr, channel_slot.poll_timer);
-    CloseHandle(channel_slot.handle);
+    if (port_present())
+        CloseHandle(channel_slot.handle);
     mark_slot_closed();
 }

@@ -24,11 +24,11 @@ done
 echo "== native tests"
 ctest --test-dir "$out/native" --output-on-failure -j"$jobs"
 
-echo "== fuzzing the frame receiver and reply classifier (clang, libFuzzer, ${TQ_FUZZ_SECONDS:-30} s)"
-CC=clang CXX=clang++ cmake -S . -B "$out/fuzz" -DCMAKE_BUILD_TYPE=Debug -DTQ_FUZZ=ON \
+echo "== fuzzing the frame receiver and classifier, then the engine (clang, libFuzzer, ${TQ_FUZZ_SECONDS:-30} s together)"
+CC=clang CXX=clang++ cmake -S . -B "$out/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_FUZZ=ON \
     -DTQ_FUZZ_SECONDS="${TQ_FUZZ_SECONDS:-30}" >/dev/null
-cmake --build "$out/fuzz" --target frame_fuzz -j"$jobs"
-ctest --test-dir "$out/fuzz" -R '^frame_fuzz_short$' --output-on-failure
+cmake --build "$out/fuzz" --target frame_fuzz engine_fuzz -j"$jobs"
+ctest --test-dir "$out/fuzz" -R '^(frame|engine)_fuzz_short$' --output-on-failure
 
 echo "== release: built twice in two directories and compared; the Wine tests run the unpacked zip"
 export TQ_RELEASE_ZIP

@@ -46,12 +46,19 @@ start=$(date +%s.%N)
 app_pid=$!
 shot=""
 shown=-1
+last_block=0
 while kill -0 "$app_pid" 2>/dev/null; do
     state=$("$wine" "$probe" state 2>/dev/null | tr -d '\r' || true)
     block=$(sed -n 's/^block_progress=//p' <<<"$state")
     status=$(sed -n 's/^status=//p' <<<"$state")
     info=$(sed -n 's/^info=//p' <<<"$state")
-    if [ -n "$block" ] && [ $((block / 100)) -ne "$shown" ]; then
+    # A window that closes while the probe reads it gives empty texts and block 0: not a sample.
+    if [ -z "$block" ] || [ -z "$status" ] || [ "$block" -lt "$last_block" ] || ! kill -0 "$app_pid" 2>/dev/null; then
+        sleep 0.5
+        continue
+    fi
+    last_block=$block
+    if [ $((block / 100)) -ne "$shown" ]; then
         shown=$((block / 100))
         printf '   block %4s of 1230   %-18s %s\n' "$block" "$status" "$info"
     fi
@@ -65,18 +72,19 @@ rc=0
 wait "$app_pid" || rc=$?
 app_pid=""
 end=$(date +%s.%N)
-sleep 0.2
-kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
-sim_pid=""
-
-echo "== outcome"
-grep -E '^(summary|finish length|final command|image)' "$out/device-report.txt" | sed 's/^/   device: /'
 case $rc in
     0) outcome="update completed successfully" ;;
     126) outcome="the connected device is not a TQ734" ;;
     127) outcome="no update completed" ;;
     *) outcome="the device reported error $rc" ;;
 esac
+echo "   window closed: $outcome"
+sleep 0.2
+kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+
+echo "== outcome"
+grep -E '^(summary|finish length|final command|image)' "$out/device-report.txt" | sed 's/^/   device: /'
 echo "   $outcome"
 echo "   exit code: $rc"
 awk -v s="$start" -v e="$end" 'BEGIN { printf "   time: %.1f s\n", e - s }'

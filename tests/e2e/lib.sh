@@ -118,6 +118,9 @@ expect_running() {
     [ "$exit_code" = running ] || fail "$2 (exit code $exit_code)"
 }
 
+# User plus system CPU time of a process so far, in clock ticks.
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+
 shot() { import -window root "$OUTDIR/$NAME-$1.png" 2>>"$log" || fail "screenshot $1"; }
 
 # Keys go to the dialog through XTEST, as a technician's would.

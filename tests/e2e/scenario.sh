@@ -210,11 +210,35 @@ device_vanishes)
     wait_for block_progress 10 10000
     kill -KILL "${sim_pids[0]}"
     wait_for info 'Нет ответа' 5000
+    # Trying to reopen the vanished port must not turn into a busy loop.
+    before=$(cpu_ticks "$app_pid")
     sleep 2
+    used=$(( $(cpu_ticks "$app_pid") - before ))
+    echo "CPU during 2 s of outage: $used ticks of $(getconf CLK_TCK)/s" >>"$log"
+    [ "$used" -le $(( $(getconf CLK_TCK) * 2 / 5 )) ] || fail "the outage cost $used CPU ticks in 2 s"
     expect_running 100 "the program ended when the device vanished"
     expect msgbox 0
     probe click 115
     expect_exit 127
+    ;;
+adapter_replug)
+    # The USB adapter is pulled twice and plugged back 3 s later each time under the same COM
+    # number: the same update goes on from the block it was at.
+    e2e_sim 61 --unplug-at-block 400 --unplug-at-block 800 --unplug-seconds 3
+    remember 61
+    e2e_start -a
+    forget   # read at start; the update itself must write it again
+    expect_exit 0 150000
+    e2e_sim_stop 0
+    [ "$(report_of 61 | grep -c 'plugged back on')" = 2 ] || fail "the adapter was not pulled twice"
+    report_of 61 | grep -q '^image: identical' || fail "image not identical"
+    report_of 61 | grep -q '^final command: yes' || fail "no final command"
+    # Each block heard for the first time is the one after the previous.
+    report_of 61 | awk '/ rx block [0-9]+$/ { if ($4 != next_block) { print "block " $4 " after " next_block - 1; bad = 1 }
+                                             next_block = $4 + 1 } END { exit bad }' >>"$log" || fail "a block was skipped"
+    back=$(report_of 61 | awk '/plugged back/ { t = substr($1, 3) } t != "" && / tx ack/ { print substr($1, 3) - t " ms"; t = "" }')
+    echo "from the port's return to the next acknowledged block:" $back | tee -a "$log"
+    [ "$(remembered)" = 3d ] || fail "COMport not remembered as 61"
     ;;
 soak)
     # Every fault at once; each run must still end with 0 and a byte-identical image.

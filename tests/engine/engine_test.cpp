@@ -1,6 +1,11 @@
 // Helpers behind engine_test.h, kept out of line so the test bodies stay short.
 #include "engine_test.h"
 
+#include "port_selection.h"
+
+// Port selection's number; the fuzz target links the real port selection instead.
+uint16_t port_number = 0;
+
 std::vector<Ev> event_kinds()
 {
     std::vector<Ev> out;

@@ -8,7 +8,6 @@
 #include "update_engine.h"
 
 FakeWorld world;
-uint16_t port_number = 0;
 
 // Appends an event stamped with the engine's current state.
 static Event& record(Ev kind, int value = 0)
@@ -69,8 +68,10 @@ void stop_reply_timer()
 
 bool channel_write(uint8_t channel, const uint8_t* bytes, uint16_t length)
 {
-    if (channel != 0 || !world.channel_open)
+    if (channel != 0 || !world.channel_open) {
+        ++world.refused_writes;
         return false;
+    }
     record(Ev::Write).bytes.assign(bytes, bytes + length);
     return true;
 }

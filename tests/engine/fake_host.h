@@ -41,6 +41,7 @@ struct FakeWorld {
     bool channel_open;
     bool timer_armed;
     unsigned timer_period;
+    unsigned refused_writes;   // writes tried while the channel was closed
     std::function<void()> during_message;   // runs inside show_message, like a nested loop
 };
 extern FakeWorld world;

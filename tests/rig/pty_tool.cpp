@@ -15,6 +15,8 @@
 //                  take MS        -> "data HEX"  everything the data line has sent, once it has
 //                                            been quiet for MS ms (at most 5 s)
 //                  hangup         -> "ok"    close the data line's other end (the port goes dead)
+//                  plug           -> "ok"    a new data line under the same comN (the adapter is
+//                                            back), starting as awkward as the first
 //   --refuse N   comN links to a directory: present, but opening it fails
 //   --absent N   no comN at all
 //   --timeout S  stop the command (by its pid) after S seconds; exit status 124
@@ -45,6 +47,7 @@ struct Pty {
 
 std::vector<std::string> made_links;
 Pty data_pty, control_pty;
+int data_port = 0;
 pid_t child = -1;
 volatile sig_atomic_t stop_signal = 0;
 
@@ -253,6 +256,11 @@ void handle_request(Server& s, const std::string& line)
         close_pty(data_pty);
         s.outgoing.clear();
         reply("ok");
+    } else if (line == "plug") {
+        close_pty(data_pty);
+        s.outgoing.clear();
+        bool ok = open_pty(data_pty, true) && make_link(data_port, data_pty.slave_path);
+        reply(ok ? "ok" : "error cannot plug");
     } else {
         reply("error unknown request");
     }
@@ -367,7 +375,7 @@ int usage()
 
 int main(int argc, char** argv)
 {
-    int data_port = 0, control_port = 0;
+    int control_port = 0;
     long timeout_s = 0;
     std::vector<int> refuse, absent;
     int i = 1;

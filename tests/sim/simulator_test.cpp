@@ -363,6 +363,46 @@ TEST_F(Sim, LinkAndReadyFileAreMadeAndRemovedAndTheFinalCommandEndsTheRunAfterTh
     std::system(("rm -rf '" + std::string(tmpl) + "'").c_str());
 }
 
+// A pulled adapter: the block that arrives as it goes is lost, the link goes with the line, and
+// after the pause a new line under the same link carries on from the same block.
+TEST_F(Sim, UnplugDropsTheLineAndPlugsANewOneUnderTheSameLink)
+{
+    char tmpl[] = "/tmp/tq734-simplug-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string link = std::string(tmpl) + "/com7";
+    start({"--link", link, "--unplug-at-block", "1", "--unplug-at-block", "3", "--unplug-seconds", "1"});
+    EXPECT_EQ(one_reply(block_frame(0)).size(), 5u);
+    timespec t0;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    send(block_frame(1));
+    EXPECT_TRUE(replies(300).empty());
+    struct stat st;
+    EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link stays while the adapter is out";
+    char target[256] = {};
+    while (readlink(link.c_str(), target, sizeof target - 1) <= 0 && ms_since(t0) < 3000)
+        usleep(10000);
+    EXPECT_GE(ms_since(t0), 950.0);
+    close(line);
+    line = open(target, O_RDWR | O_NOCTTY);
+    ASSERT_GE(line, 0) << target;
+    termios t;
+    tcgetattr(line, &t);
+    cfmakeraw(&t);
+    tcsetattr(line, TCSANOW, &t);
+    EXPECT_EQ(one_reply(block_frame(1)), (Bytes{0x54, 0x51, 0x02, 0x01, 0x00}));
+    EXPECT_EQ(one_reply(block_frame(2)), (Bytes{0x54, 0x51, 0x02, 0x02, 0x00}));
+    // The second pull, at block 3, ends this line too.
+    send(block_frame(3));
+    EXPECT_TRUE(replies(300).empty());
+    stop();
+    std::string r = report_text();
+    EXPECT_NE(r.find("unplugged at block 1"), std::string::npos) << r;
+    EXPECT_NE(r.find("plugged back on " + std::string(target)), std::string::npos) << r;
+    EXPECT_NE(r.find("unplugged at block 3"), std::string::npos) << r;
+    EXPECT_NE(r.find("blocks_received=3 highest_block=2 retransmissions=0"), std::string::npos) << r;
+    std::system(("rm -rf '" + std::string(tmpl) + "'").c_str());
+}
+
 TEST_F(Sim, KeepRunningOutlivesTheFinalCommandAndTimeoutEndsTheRun)
 {
     start({"--keep-running"});
@@ -386,7 +426,8 @@ TEST_F(Sim, HelpNamesEveryOptionAndBadCommandLinesExitWith2)
     for (const char* option :
          {"--link", "--ready-file", "--report", "--image", "--verbose", "--progress", "--tag", "--version",
           "--no-version-fields", "--result", "--silent-from-block", "--drop-acks", "--corrupt", "--duplicate-acks",
-          "--split", "--split-gap-ms", "--noise", "--delay-ms", "--finish-after-block", "--unsolicited-id",
+          "--split", "--split-gap-ms", "--noise", "--delay-ms", "--finish-after-block", "--unplug-at-block",
+          "--unplug-seconds", "--unsolicited-id",
           "--unsolicited-after-block", "--wire-time", "--seed", "--exit-on-final", "--keep-running", "--linger-ms",
           "--timeout-s", "Exit status"})
         EXPECT_NE(help.find(option), std::string::npos) << option;

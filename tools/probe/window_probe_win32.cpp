@@ -3,7 +3,7 @@
 //   window_probe click ID              press push button ID
 //   window_probe select TEXT           pick the port list item TEXT (as a user's choice)
 //   window_probe dismiss               press OK in the updater's message box
-//   window_probe wait KEY VALUE MS     wait until state line KEY equals VALUE
+//   window_probe wait KEY VALUE MS     wait until state line KEY equals VALUE (a bar: reaches it)
 //   window_probe fonts                 print the heights of the fonts of "СТАРТ" and both lines
 //   window_probe dpi N L T W H         tell the window it is now on an N-dpi monitor, suggesting
 //                                      the rectangle L, T, W x H (as Windows does on a move)
@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 
@@ -277,12 +278,23 @@ int cmd_fonts()
     return 0;
 }
 
+// True when the state shows what is waited for. A bar moves on every 50 ms, faster than a
+// loaded machine may look, so for the bars a position past the one asked for counts too.
+bool reached(const std::string& key, const std::string& seen, const std::string& wanted)
+{
+    if (seen == wanted)
+        return true;
+    if (key != "block_progress" && key != "activity")
+        return false;
+    return !seen.empty() && std::strtol(seen.c_str(), nullptr, 10) >= std::strtol(wanted.c_str(), nullptr, 10);
+}
+
 int cmd_wait(const std::string& key, const std::string& value, DWORD ms)
 {
     DWORD start = GetTickCount();
     for (;;) {
         HWND d = find_dialog();
-        if (d && value_of(describe(d), key) == value)
+        if (d && reached(key, value_of(describe(d), key), value))
             return 0;
         if (GetTickCount() - start > ms) {
             if (d)

@@ -1,6 +1,7 @@
 // The TQ734's side of the conversation, written from the message byte layouts.
 #include "sim_device.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -28,6 +29,8 @@ static bool final_received = false;
 static int64_t final_time_us = 0;
 static bool early_finish_sent = false;
 static bool unsolicited_sent = false;
+static std::vector<long> unplugged_at;  // blocks at which the line was already pulled
+static bool unplug_pending = false;
 static unsigned long bad_frames = 0;
 static uint32_t last_finish_length = 0;
 // Set by the first block at or past --silent-from-block: from then on the device says nothing.
@@ -59,6 +62,13 @@ bool device_load_expected_image(const char* path)
     }
     expected_image.resize(DEVICE_IMAGE_SIZE);
     return true;
+}
+
+bool device_take_unplug()
+{
+    bool pending = unplug_pending;
+    unplug_pending = false;
+    return pending;
 }
 
 bool device_final_received(int64_t* when_us)
@@ -156,6 +166,15 @@ static void on_block_write(const uint8_t* body, uint16_t length, int64_t now_us,
         report_event(now_us, "rx block %u out of range (no reply)", index);
         return;
     }
+    const std::vector<long>& pulls = sim_options.unplug_at_blocks;
+    if (block_last_seen_us[index] < 0 && std::count(pulls.begin(), pulls.end(), long(index)) &&
+        !std::count(unplugged_at.begin(), unplugged_at.end(), long(index))) {
+        // The adapter vanishes as the block arrives: the device never sees it.
+        unplugged_at.push_back(index);
+        unplug_pending = true;
+        report_event(now_us, "unplugged at block %u", index);
+        return;
+    }
     ++block_writes;
     int64_t previous = block_last_seen_us[index];
     bool changed = store_block(index, body + 5);
@@ -240,6 +259,8 @@ static void on_message(const uint8_t* body, uint16_t length, int64_t now_us, int
 
 void device_on_frame(const DeframeResult& frame, int64_t now_us, int64_t wire_end_us)
 {
+    if (unplug_pending)
+        return;  // the line is already gone; what followed never reached the device
     switch (frame.kind) {
     case DEFRAME_MESSAGE:
         on_message(frame.body, frame.length, now_us, reply_time(now_us, wire_end_us));

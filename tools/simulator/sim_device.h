@@ -14,6 +14,8 @@ bool device_load_expected_image(const char* path);
 // Acts on one closed frame that arrived at now_us; with wire time its last byte
 // finished crossing the line at wire_end_us (otherwise wire_end_us == now_us).
 void device_on_frame(const DeframeResult& frame, int64_t now_us, int64_t wire_end_us);
+// True once, right after the frame that should pull the line away (--unplug-at-block).
+bool device_take_unplug();
 // Whether the final command came, and when (us since start).
 bool device_final_received(int64_t* when_us);
 // Writes the summary lines (final command, counters, image comparison).

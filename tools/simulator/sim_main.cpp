@@ -88,8 +88,37 @@ static void read_line(int master, int64_t* rx_wire_clock_us)
     }
 }
 
+// Pulls the line away as a vanishing USB adapter does, then after the configured pause plugs a
+// new pty in under the same link. False (with the reason) when it has to stop instead.
+static bool unplug_and_replug(SimPty* pty, int64_t timeout_at, std::string* reason)
+{
+    if (!sim_options.link_path.empty())
+        pty_remove_link(*pty, sim_options.link_path);
+    pty_close(pty);
+    deframer_reset();
+    int64_t back_at = sim_now_us() + int64_t(sim_options.unplug_seconds) * 1000000;
+    while (sim_now_us() < back_at) {
+        if (stop_signal) {
+            *reason = std::string("signal ") + std::to_string(int(stop_signal));
+            return false;
+        }
+        if (sim_now_us() >= timeout_at) {
+            *reason = "timeout";
+            return false;
+        }
+        usleep(20000);
+    }
+    if (!pty_open(pty) || (!sim_options.link_path.empty() && !pty_create_link(*pty, sim_options.link_path))) {
+        *reason = "cannot plug back";
+        return false;
+    }
+    output_init(pty->master);
+    report_event(sim_now_us(), "plugged back on %s", pty->slave_path.c_str());
+    return true;
+}
+
 // Runs the device until it is time to stop; returns why.
-static std::string run(const SimPty& pty)
+static std::string run(SimPty* pty)
 {
     const int64_t timeout_at = int64_t(sim_options.timeout_s) * 1000000;
     int64_t rx_wire_clock = 0;
@@ -108,11 +137,14 @@ static std::string run(const SimPty& pty)
         }
         if (now >= timeout_at)
             return "timeout";
-        pollfd p = {pty.master, POLLIN, 0};
+        pollfd p = {pty->master, POLLIN, 0};
         int ready = poll(&p, 1, poll_timeout_ms(now, wake_at));
-        if (ready > 0 && (p.revents & POLLIN))
-            read_line(pty.master, &rx_wire_clock);
-        else if (ready > 0)
+        if (ready > 0 && (p.revents & POLLIN)) {
+            read_line(pty->master, &rx_wire_clock);
+            std::string reason;
+            if (device_take_unplug() && !unplug_and_replug(pty, timeout_at, &reason))
+                return reason;
+        } else if (ready > 0)
             usleep(10000);  // hangup or error with nothing to read: do not spin
         output_flush(sim_now_us());
     }
@@ -161,7 +193,7 @@ int main(int argc, char** argv)
     if (!sim_options.link_path.empty())
         fprintf(stderr, "tq734_sim: %s -> %s\n", sim_options.link_path.c_str(), pty.slave_path.c_str());
 
-    std::string reason = run(pty);
+    std::string reason = run(&pty);
 
     output_flush(sim_now_us());
     report_event(sim_now_us(), "end: %s", reason.c_str());

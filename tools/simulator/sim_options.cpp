@@ -42,6 +42,11 @@ static const char HELP_TEXT[] =
     "  --delay-ms D             wait D ms before each reply (default 0)\n"
     "  --finish-after-block K   right after acknowledging block K (first time), also send the\n"
     "                           finish reply with the --result code, without a finish request\n"
+    "  --unplug-at-block K      when block K first arrives, drop it unacknowledged, close the pty\n"
+    "                           and remove the link, as a pulled USB adapter does; after\n"
+    "  --unplug-seconds S       ... S seconds (default 3) open a new pty under the same link,\n"
+    "                           keeping every block received and the block expected;\n"
+    "                           --unplug-at-block may be given several times\n"
     "  --unsolicited-id XY      send one identification reply \"ID\"XY unasked ...\n"
     "  --unsolicited-after-block K  ... right after block K is acknowledged (default 0)\n"
     "  --wire-time              emulate 115,200 baud 8N1: each byte takes 10/115200 s in each\n"
@@ -63,8 +68,9 @@ static const char HELP_TEXT[] =
     "'rx version request', 'rx block N', 'rx block N retransmission interval=<ms>ms',\n"
     "'rx finish length=L', 'rx final command', 'rx bad CRC', 'rx garbage', 'rx unknown message',\n"
     "'tx <reply>' when a reply starts going out, and the misbehaviour taken ('drop ack N',\n"
-    "'silent: ...', 'tx noise ...', '... corrupted ...'). Then the summary: 'summary blocks_received=\n"
-    "highest_block= retransmissions= bad_frames= finish_requests= block_writes=', 'finish length: L',\n"
+    "'silent: ...', 'tx noise ...', '... corrupted ...', 'unplugged at block K', 'plugged back on P').\n"
+    "Then the summary: 'summary blocks_received= highest_block= retransmissions= bad_frames=\n"
+    "finish_requests= block_writes=', 'finish length: L',\n"
     "'final command: yes|no', and 'image: identical' | 'image: differs at offset X' |\n"
     "'image: incomplete ...' | 'image: differs in the tail padding' (the received blocks\n"
     "against --image; the tail block's 224 padding bytes must be zero).\n"
@@ -99,6 +105,7 @@ static void set_defaults()
     o.split_gap_ms = 2;
     o.delay_ms = 0;
     o.finish_after_block = -1;
+    o.unplug_seconds = 3;
     o.unsolicited = false;
     o.unsolicited_tag[0] = 0;
     o.unsolicited_tag[1] = 0;
@@ -187,7 +194,8 @@ ParseOutcome parse_options(int argc, char** argv)
         static const char* const with_value[] = {
             "--link", "--ready-file", "--report", "--image", "--tag", "--version", "--result",
             "--silent-from-block", "--drop-acks", "--corrupt", "--duplicate-acks", "--noise",
-            "--seed", "--split-gap-ms", "--delay-ms", "--finish-after-block", "--unsolicited-id",
+            "--seed", "--split-gap-ms", "--delay-ms", "--finish-after-block", "--unplug-at-block",
+            "--unplug-seconds", "--unsolicited-id",
             "--unsolicited-after-block", "--linger-ms", "--timeout-s",
         };
         bool known = false;
@@ -220,6 +228,8 @@ ParseOutcome parse_options(int argc, char** argv)
         else if (!strcmp(a, "--split-gap-ms")) { ok = parse_long(v, 0, 10000, &n); o.split_gap_ms = int(n); }
         else if (!strcmp(a, "--delay-ms")) { ok = parse_long(v, 0, 600000, &n); o.delay_ms = int(n); }
         else if (!strcmp(a, "--finish-after-block")) ok = parse_long(v, 0, 65535, &o.finish_after_block);
+        else if (!strcmp(a, "--unplug-at-block")) { ok = parse_long(v, 0, 65535, &n); o.unplug_at_blocks.push_back(n); }
+        else if (!strcmp(a, "--unplug-seconds")) { ok = parse_long(v, 0, 3600, &n); o.unplug_seconds = int(n); }
         else if (!strcmp(a, "--unsolicited-id")) { ok = parse_tag(v, o.unsolicited_tag); o.unsolicited = ok; }
         else if (!strcmp(a, "--unsolicited-after-block")) ok = parse_long(v, 0, 65535, &o.unsolicited_after_block);
         else if (!strcmp(a, "--linger-ms")) { ok = parse_long(v, 0, 600000, &n); o.linger_ms = int(n); }

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct SimOptions {
     std::string link_path;
@@ -23,6 +24,8 @@ struct SimOptions {
     int split_gap_ms;
     int delay_ms;
     long finish_after_block;      // -1: only on a finish request
+    std::vector<long> unplug_at_blocks;  // empty: the line never goes away
+    int unplug_seconds;
     bool unsolicited;
     uint8_t unsolicited_tag[2];
     long unsolicited_after_block;

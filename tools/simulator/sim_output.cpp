@@ -31,6 +31,8 @@ static int64_t line_free_us = 0;
 void output_init(int fd)
 {
     output_fd = fd;
+    // Replies still queued for a line that was pulled away go with it.
+    output_queue.clear();
 }
 
 // Appends one write to the queue.

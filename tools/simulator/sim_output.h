@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-// Where replies are written (the pty master, non-blocking).
+// Where replies are written (the pty master, non-blocking); drops anything still queued.
 void output_init(int fd);
 // Seals the body with its CRC, frames it and queues it to start no earlier than not_before_us.
 // May corrupt it or put noise before it, as the options ask; `what` names it in the report.
