@@ -6,11 +6,13 @@
 NAME=dpi_change LOADER=$1 UPDATER=$2 PROBE=$3 SIM=$4 OUTDIR=$5
 . "$(dirname "$0")/lib.sh"
 
-# expect_fonts START STATUS INFO: the heights the controls' fonts were created with.
+# expect_fonts START STATUS INFO [OLD]: the heights the controls' fonts were created with, and
+# what became of the fonts they had at the previous look ("deleted", or "" at the first look).
 expect_fonts() {
-    local got
+    local got old=${4:-}
     got=$(probe fonts | tr '\n' ' ')
-    [ "$got" = "c112.font=$1 c117.font=$2 c118.font=$3 " ] || fail "fonts '$got', expected $1 $2 $3"
+    [ "$got" = "c112.font=$1 c112.old_font=$old c117.font=$2 c117.old_font=$old c118.font=$3 c118.old_font=$old " ] ||
+        fail "fonts '$got', expected $1 $2 $3, old ones '$old'"
 }
 
 e2e_sim 61
@@ -22,7 +24,7 @@ expect_fonts -13 -13 -16
 while read -r dpi rect fonts; do
     probe dpi "$dpi" ${rect//,/ } || fail "WM_DPICHANGED $dpi not delivered"
     expect window "$rect"
-    expect_fonts $fonts
+    expect_fonts $fonts deleted
 done <<'ROWS'
 144 40,30,491,506 -19 -19 -23
 120 60,50,409,422 -15 -15 -19

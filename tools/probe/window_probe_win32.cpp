@@ -4,7 +4,8 @@
 //   window_probe select TEXT           pick the port list item TEXT (as a user's choice)
 //   window_probe dismiss               press OK in the updater's message box
 //   window_probe wait KEY VALUE MS     wait until state line KEY equals VALUE (a bar: reaches it)
-//   window_probe fonts                 print the heights of the fonts of "СТАРТ" and both lines
+//   window_probe fonts                 print the heights of the fonts of "СТАРТ" and both lines,
+//                                      and whether the fonts they had at the last call are deleted
 //   window_probe dpi N L T W H         tell the window it is now on an N-dpi monitor, suggesting
 //                                      the rectangle L, T, W x H (as Windows does on a move)
 // Exit code 0 on success, 1 when the window (or the message box) is absent, 2 on bad usage.
@@ -273,6 +274,8 @@ int cmd_fonts()
         std::wstring name = L"tq734_probe_font" + std::to_wstring(id);
         INT_PTR height = INT_PTR(GetPropW(d, name.c_str()));
         emit(out, ("c" + std::to_string(id) + ".font").c_str(), height ? std::to_string(height) : "");
+        INT_PTR freed = INT_PTR(GetPropW(d, (L"tq734_probe_freed" + std::to_wstring(id)).c_str()));
+        emit(out, ("c" + std::to_string(id) + ".old_font").c_str(), freed == 1 ? "deleted" : freed == 2 ? "kept" : "");
     }
     print(out);
     return 0;
