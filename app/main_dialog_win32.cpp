@@ -23,6 +23,7 @@ const wchar_t BANNER[] =
 
 // The dialog font's height at 96 dpi (Arial 8 pt): the reference for the line fonts.
 constexpr int DIALOG_FONT_HEIGHT_96DPI = -11;
+constexpr int DIALOG_FONT_POINTS = 8;
 
 // Shows or hides one control.
 void show_control(HWND control, bool visible)
@@ -30,17 +31,39 @@ void show_control(HWND control, bool visible)
     ShowWindow(control, visible ? SW_SHOW : SW_HIDE);
 }
 
-// Bold Arial, Cyrillic, at a height given for 96 dpi and scaled like the dialog's own font.
-HFONT create_line_font(int height_96dpi)
+// Bold Arial, Cyrillic, at a height given for 96 dpi, scaled like the dialog font of the given height.
+HFONT create_line_font(int height_96dpi, int dialog_font_height)
 {
     int height = height_96dpi;
-    LOGFONTW dialog_font;
-    HFONT current = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
-    if (current && GetObjectW(current, sizeof dialog_font, &dialog_font) == sizeof dialog_font &&
-        dialog_font.lfHeight < DIALOG_FONT_HEIGHT_96DPI)
-        height = MulDiv(height_96dpi, dialog_font.lfHeight, DIALOG_FONT_HEIGHT_96DPI);
+    if (dialog_font_height < DIALOG_FONT_HEIGHT_96DPI)
+        height = MulDiv(height_96dpi, dialog_font_height, DIALOG_FONT_HEIGHT_96DPI);
     return CreateFontW(height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, RUSSIAN_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Arial");
+}
+
+// The height of the font the dialog got from its template (0 when it cannot be read).
+int current_dialog_font_height()
+{
+    LOGFONTW dialog_font;
+    HFONT current = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    if (current && GetObjectW(current, sizeof dialog_font, &dialog_font) == sizeof dialog_font)
+        return dialog_font.lfHeight;
+    return 0;
+}
+
+// Makes both line fonts for a dialog font of the given height, sets them, and frees the old ones.
+void set_line_fonts(int dialog_font_height, BOOL redraw)
+{
+    HFONT old_status = status_font, old_info = info_font;
+    status_font = create_line_font(-13, dialog_font_height);
+    info_font = create_line_font(-16, dialog_font_height);
+    SendMessageW(start_button, WM_SETFONT, reinterpret_cast<WPARAM>(status_font), redraw);
+    SendMessageW(status_line, WM_SETFONT, reinterpret_cast<WPARAM>(status_font), redraw);
+    SendMessageW(info_line, WM_SETFONT, reinterpret_cast<WPARAM>(info_font), redraw);
+    if (old_status)
+        DeleteObject(old_status);
+    if (old_info)
+        DeleteObject(old_info);
 }
 
 // Stops both timers, frees the fonts once and ends the modal loop; the port ends with the process.
@@ -73,11 +96,7 @@ INT_PTR on_init_dialog(HWND window)
     activity_bar = GetDlgItem(dialog, IDC_ACTIVITY);
     port_list = GetDlgItem(dialog, IDC_PORT_LIST);
 
-    status_font = create_line_font(-13);
-    info_font = create_line_font(-16);
-    SendMessageW(start_button, WM_SETFONT, reinterpret_cast<WPARAM>(status_font), FALSE);
-    SendMessageW(status_line, WM_SETFONT, reinterpret_cast<WPARAM>(status_font), FALSE);
-    SendMessageW(info_line, WM_SETFONT, reinterpret_cast<WPARAM>(info_font), FALSE);
+    set_line_fonts(current_dialog_font_height(), FALSE);
 
     show_control(block_bar, false);
     SendMessageW(block_bar, PBM_SETRANGE32, 0, 1231);
@@ -149,6 +168,20 @@ INT_PTR on_ctl_color_static(HDC dc, HWND control)
     return FALSE;
 }
 
+// WM_DPICHANGED: the window moved to a monitor of another DPI. The system rescales the dialog
+// font and the layout, not our own fonts: make them again for the new DPI, as at start-up,
+// and take the suggested rectangle. Not reported as handled, so the default rescaling runs too.
+INT_PTR on_dpi_changed(WPARAM wparam, const RECT* suggested)
+{
+    int dpi = LOWORD(wparam);
+    if (dpi > 0)
+        set_line_fonts(-MulDiv(DIALOG_FONT_POINTS, dpi, 72), TRUE);
+    if (suggested)
+        SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    return FALSE;
+}
+
 // The dialog procedure: one handler per message, everything else to the default handling.
 INT_PTR CALLBACK dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
@@ -163,6 +196,8 @@ INT_PTR CALLBACK dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         return on_close();
     case WM_CTLCOLORSTATIC:
         return on_ctl_color_static(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam));
+    case WM_DPICHANGED:
+        return on_dpi_changed(wparam, reinterpret_cast<const RECT*>(lparam));
     default:
         return FALSE;
     }

@@ -106,11 +106,11 @@ void open_port()
     if (channel_open(0, static_cast<uint8_t>(port_number & 0xFF), LINE_BAUD, 1, RECEIVE_QUEUE,
                      TRANSMIT_QUEUE, on_receive)) {
         show_buttons(true);
-        set_status(L"Нажмите \"Старт\"", 6);
+        set_status(STATUS_PRESS_START, 6);
     } else {
         port_number = 0;
         show_buttons(false);
-        set_status(L"Порт занят или отсутствует", 7);
+        set_status(STATUS_PORT_UNUSABLE, 7);
     }
 }
 

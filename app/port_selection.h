@@ -2,6 +2,11 @@
 #pragma once
 #include <cstdint>
 
+// Status texts after opening a port: usable, or busy or absent. Here in the header, so that
+// the technician's guide is made from the same texts.
+inline constexpr wchar_t STATUS_PRESS_START[] = L"Нажмите \"Старт\"";
+inline constexpr wchar_t STATUS_PORT_UNUSABLE[] = L"Порт занят или отсутствует";
+
 // The current port number; 0 means no usable port.
 extern uint16_t port_number;
 

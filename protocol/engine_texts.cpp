@@ -1,9 +1,18 @@
-// Message-box texts and the version text; decimal formatting is done by hand so that
+// The engine's texts and the version text; decimal formatting is done by hand so that
 // every platform (MinGW's swprintf included) produces the same text.
 #include "engine_texts.h"
 
 #include "update_engine.h"
 
+const wchar_t STATUS_WAITING[] = L"Ожидание";
+const wchar_t STATUS_EXCHANGING[] = L"Обмен информацией";
+const wchar_t STATUS_UPDATING[] = L"Обновление";
+const wchar_t STATUS_COMPLETED[] = L"ЗАВЕРШЕНО";
+const wchar_t STATUS_ERROR[] = L"ОШИБКА!";
+const wchar_t INFO_NO_REPLY[] = L"Нет ответа";
+const wchar_t INFO_SUCCESS[] = L"Успешно";
+const wchar_t INFO_WRONG_DEVICE[] = L"Подключенное устройство не TQ734";
+const wchar_t CAPTION_INFORMATION[] = L"Информация";
 const wchar_t TEXT_UPDATE_SUCCEEDED[] = L"Обновление ПО произведено успешно.";
 const wchar_t TEXT_WRONG_DEVICE_BOX[] = L"ОШИБКА!\r\nПодключенное устройство не TQ734";
 

@@ -1,7 +1,17 @@
-// Message-box texts of the update engine and the version text formatter.
+// Texts the update engine shows (status line, info line, message boxes) and the version
+// text formatter. One table for the program and the technician's guide.
 #pragma once
 #include <cstdint>
 
+extern const wchar_t STATUS_WAITING[];
+extern const wchar_t STATUS_EXCHANGING[];
+extern const wchar_t STATUS_UPDATING[];
+extern const wchar_t STATUS_COMPLETED[];
+extern const wchar_t STATUS_ERROR[];
+extern const wchar_t INFO_NO_REPLY[];
+extern const wchar_t INFO_SUCCESS[];
+extern const wchar_t INFO_WRONG_DEVICE[];
+extern const wchar_t CAPTION_INFORMATION[];
 extern const wchar_t TEXT_UPDATE_SUCCEEDED[];
 extern const wchar_t TEXT_WRONG_DEVICE_BOX[];
 

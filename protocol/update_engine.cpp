@@ -13,36 +13,24 @@
 
 namespace {
 constexpr uint8_t CHANNEL = 0;
-constexpr uint8_t EXIT_NO_UPDATE = 127;
-constexpr uint8_t EXIT_WRONG_DEVICE = 126;
 constexpr unsigned POLL_REPLY_MS = 500;
 constexpr unsigned BLOCK_REPLY_MS = 1000;
 constexpr unsigned FINISH_REPLY_MS = 500;
 constexpr int8_t ACTIVITY_CYCLE = 15;
 
-// Status line texts and their tags.
+// Tags of the status line's texts (the texts are in engine_texts.cpp).
 constexpr uint8_t TAG_CLEARED = 0;
-const wchar_t STATUS_WAITING[] = L"Ожидание";
 constexpr uint8_t TAG_WAITING = 8;
-const wchar_t STATUS_EXCHANGING[] = L"Обмен информацией";
 constexpr uint8_t TAG_EXCHANGING = 2;
-const wchar_t STATUS_UPDATING[] = L"Обновление";
 constexpr uint8_t TAG_UPDATING = 1;
-const wchar_t STATUS_COMPLETED[] = L"ЗАВЕРШЕНО";
 constexpr uint8_t TAG_COMPLETED = 4;
-const wchar_t STATUS_ERROR[] = L"ОШИБКА!";
 constexpr uint8_t TAG_ERROR = 5;
 
-// Info line texts and their tags.
-const wchar_t INFO_NO_REPLY[] = L"Нет ответа";
+// Tags of the info line's texts.
 constexpr uint8_t TAG_NO_REPLY = 2;
-const wchar_t INFO_SUCCESS[] = L"Успешно";
 constexpr uint8_t TAG_SUCCESS = 1;
 constexpr uint8_t TAG_VERSION = 4;
-const wchar_t INFO_WRONG_DEVICE[] = L"Подключенное устройство не TQ734";
 constexpr uint8_t TAG_WRONG_DEVICE = 3;
-
-const wchar_t CAPTION_INFORMATION[] = L"Информация";
 }
 
 UpdateEngine update_engine = {Idle, 0, 0, 0, {}, EXIT_NO_UPDATE, 0, 1};
@@ -173,7 +161,7 @@ static void on_finish_reply(uint8_t result)
         set_activity(ACTIVITY_CYCLE);
         set_status(STATUS_COMPLETED, TAG_COMPLETED);
         remember_port(port_number);
-        e.exit_code = 0;
+        e.exit_code = EXIT_UPDATED;
         if (!e.auto_mode)
             show_message(TEXT_UPDATE_SUCCEEDED, CAPTION_INFORMATION, MessageKind::Information);
     } else {

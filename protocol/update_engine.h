@@ -14,6 +14,11 @@ enum EngineState : int8_t {
 
 constexpr unsigned VERSION_TEXT_CAPACITY = 64;
 
+// Exit codes of the process besides the device's own result codes (1..255).
+constexpr uint8_t EXIT_UPDATED = 0;
+constexpr uint8_t EXIT_WRONG_DEVICE = 126;
+constexpr uint8_t EXIT_NO_UPDATE = 127;
+
 struct UpdateEngine {
     EngineState state;
     uint32_t block_counter;

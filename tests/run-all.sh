@@ -30,6 +30,10 @@ CC=clang CXX=clang++ cmake -S . -B "$out/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$out/fuzz" --target frame_fuzz engine_fuzz -j"$jobs"
 ctest --test-dir "$out/fuzz" -R '^(frame|engine)_fuzz_short$' --output-on-failure
 
+echo "== release: built twice in two directories and compared; the Wine tests run the unpacked zip"
+export TQ_RELEASE_ZIP
+TQ_RELEASE_ZIP=$(bash tests/release/reproducible.sh "$out")
+
 echo "== Windows tests under Wine"
 . "$top/tests/rig/wine_rig.sh"
 trap rig_stop EXIT

@@ -8,3 +8,99 @@ build_release() {
     cmake --build "$out/native" --target tq734_sim -j2 >/dev/null
     cmake --build "$out/x86_64" --target tq734_updater window_probe -j2 >/dev/null
 }
+
+# Release builds of both programs (i686 and x86_64) and the native release tools.
+# Source, then: build_release_programs OUTDIR
+build_release_programs() {
+    local out=$1 arch
+    mkdir -p "$out"
+    run_logged "$out/native.log" cmake -S . -B "$out/native" -DCMAKE_BUILD_TYPE=Release -DTQ_SANITIZE=OFF -DTQ_TESTS=OFF &&
+        run_logged "$out/native.log" cmake --build "$out/native" --target make_guide zip_utf8_names -j2 || return 1
+    for arch in i686 x86_64; do
+        run_logged "$out/$arch.log" cmake -S . -B "$out/$arch" -DCMAKE_BUILD_TYPE=Release -DTQ_TESTS=OFF \
+            -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-mingw-$arch.cmake" &&
+            run_logged "$out/$arch.log" cmake --build "$out/$arch" --target tq734_updater -j2 || return 1
+    done
+}
+
+# Runs a command with its output in LOG, which is shown only when the command fails.
+run_logged() {
+    local log=$1
+    shift
+    "$@" >"$log" 2>&1 || { cat "$log" >&2; return 1; }
+}
+
+# The "dll function" pairs an executable imports, one a line, DLL names in lower case.
+pe_imports() {
+    "$2" -p "$1" | awk '
+        /^\tDLL Name: / { dll = tolower($3); next }
+        /^$/ { dll = "" }
+        dll != "" && /^\t[0-9a-f]+\t/ && $NF ~ /^[A-Za-z_]/ { print dll, $NF }'
+}
+
+# What the guide says about one executable: PE format, subsystem and versions, the imports.
+pe_facts() {
+    local label=$1 exe=$2 objdump=$3
+    "$objdump" -p "$exe" | awk -v label="$label" '
+        /file format/ { format = $NF }
+        /^Magic/ { magic = $3 }
+        /^MajorOSystemVersion/ { os = $2 } /^MinorOSystemVersion/ { os = os "." $2 }
+        /^MajorSubsystemVersion/ { sub_v = $2 } /^MinorSubsystemVersion/ { sub_v = sub_v "." $2 }
+        /^Subsystem/ { sub_n = $3 " " $4; gsub(/[()]/, "", sub_n) }
+        END { printf "%s: %s %s, подсистема %s версии %s, версия ОС в заголовке %s\n", label, format, magic, sub_n, sub_v, os }'
+    pe_imports "$exe" "$objdump" | awk '
+        $1 != dll { if (dll != "") print line; dll = $1; line = "  " dll ":" }
+        { line = line " " $2 }
+        END { if (dll != "") print line }'
+}
+
+# Fails unless every function EXE imports is in the reviewed list (tools/release/imports.txt).
+check_release_imports() {
+    local exe=$1 objdump=$2 unknown
+    unknown=$(pe_imports "$exe" "$objdump" | sort -u | comm -23 - <(grep -v '^#' tools/release/imports.txt | sort -u))
+    if [ -n "$unknown" ]; then
+        echo "$exe imports functions not yet checked against the Windows versions the guide names:" >&2
+        echo "$unknown" | sed 's/^/  /' >&2
+        echo "check them, then add them to tools/release/imports.txt" >&2
+        return 1
+    fi
+}
+
+# The release zip from the trees OUT/native (release tools), OUT/i686 and OUT/x86_64, staged in
+# OUT/release-stage: package_release OUT DIST; prints the zip's path. SOURCE_DATE_EPOCH is the
+# time every entry carries.
+package_release() {
+    local out=$1 dist=$2 src=$PWD
+    local native=$1/native i686=$1/i686 x64=$1/x86_64
+    local tools=$native/tools/release stage=$out/release-stage version sha zip
+    local files=(tq734-updater.exe x64/tq734-updater.exe ИНСТРУКЦИЯ.html FIRMWARE.txt)
+    : "${SOURCE_DATE_EPOCH:?the release needs SOURCE_DATE_EPOCH}"
+    version=$("$tools/make_guide" version) || return 1
+    rm -rf "$stage"
+    mkdir -p "$stage/x64" || return 1
+    cp "$i686/app/tq734-updater.exe" "$stage/tq734-updater.exe" || return 1
+    cp "$x64/app/tq734-updater.exe" "$stage/x64/tq734-updater.exe" || return 1
+    check_release_imports "$stage/tq734-updater.exe" i686-w64-mingw32-objdump || return 1
+    check_release_imports "$stage/x64/tq734-updater.exe" x86_64-w64-mingw32-objdump || return 1
+    { pe_facts tq734-updater.exe "$stage/tq734-updater.exe" i686-w64-mingw32-objdump
+      pe_facts x64/tq734-updater.exe "$stage/x64/tq734-updater.exe" x86_64-w64-mingw32-objdump
+    } >"$out/pe-facts.txt" || return 1
+    "$tools/make_guide" guide docs/guide.html.in docs/pictures "$out/pe-facts.txt" >"$stage/ИНСТРУКЦИЯ.html" || return 1
+    "$tools/make_guide" carries "$stage/tq734-updater.exe" && "$tools/make_guide" carries "$stage/x64/tq734-updater.exe" ||
+        return 1
+    sha=$("$tools/make_guide" image | sha256sum | cut -c1-64)
+    "$tools/make_guide" firmware "$sha" >"$stage/FIRMWARE.txt" || return 1
+    (cd "$stage" && sha256sum "${files[@]}" >SHA256SUMS) || return 1
+    files+=(SHA256SUMS)
+    if grep -rlaF -e "$src" -e "$out" -e "$dist" "$stage" >&2; then
+        echo "build paths in the files above" >&2
+        return 1
+    fi
+    (cd "$stage" && chmod 644 "${files[@]}" && touch -d "@$SOURCE_DATE_EPOCH" "${files[@]}") || return 1
+    zip=$dist/tq734-updater-$version.zip
+    mkdir -p "$dist" && rm -f "$zip"
+    # Fixed order, times (UTC) and modes; no directory entries, no extra fields.
+    (cd "$stage" && TZ=UTC LC_ALL=C.UTF-8 zip -X -D -9 -q "$zip" "${files[@]}") || return 1
+    "$tools/zip_utf8_names" "$zip" || return 1
+    echo "$zip"
+}

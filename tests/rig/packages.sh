@@ -2,7 +2,7 @@
 # as root it installs what is missing; otherwise it names the packages and fails.
 TQ_PACKAGES="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 wine fonts-liberation fonts-wine xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev
-  googletest cmake g++ procps
+  googletest cmake g++ procps zip unzip git
   pkg-config libgtk-3-dev python3-pyatspi at-spi2-core dbus-x11"
 
 ensure_packages() {

@@ -4,6 +4,10 @@
 //   window_probe select TEXT           pick the port list item TEXT (as a user's choice)
 //   window_probe dismiss               press OK in the updater's message box
 //   window_probe wait KEY VALUE MS     wait until state line KEY equals VALUE (a bar: reaches it)
+//   window_probe fonts                 print the heights of the fonts of "СТАРТ" and both lines,
+//                                      and whether the fonts they had at the last call are deleted
+//   window_probe dpi N L T W H         tell the window it is now on an N-dpi monitor, suggesting
+//                                      the rectangle L, T, W x H (as Windows does on a move)
 // Exit code 0 on success, 1 when the window (or the message box) is absent, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
@@ -79,6 +83,15 @@ HWND find_message_box(HWND dialog)
     return s.found;
 }
 
+// A window's place on the screen: left,top,width,height.
+std::string rect_text(HWND h)
+{
+    RECT r = {};
+    GetWindowRect(h, &r);
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right - r.left) + "," +
+           std::to_string(r.bottom - r.top);
+}
+
 void emit(std::string& out, const char* key, const std::string& value)
 {
     out += key;
@@ -97,6 +110,7 @@ std::string describe(HWND dialog)
         emit(out, (key + ".visible").c_str(), c && IsWindowVisible(c) ? "1" : "0");
         emit(out, (key + ".enabled").c_str(), c && IsWindowEnabled(c) ? "1" : "0");
     }
+    emit(out, "window", rect_text(dialog));
     emit(out, "status", one_line(window_text(GetDlgItem(dialog, 117))));
     emit(out, "info", one_line(window_text(GetDlgItem(dialog, 118))));
     emit(out, "banner", one_line(window_text(GetDlgItem(dialog, 116))));
@@ -133,6 +147,7 @@ std::string describe(HWND dialog)
     emit(out, "msgbox", box ? "1" : "0");
     emit(out, "msgbox.caption", box ? one_line(window_text(box)) : "");
     emit(out, "msgbox.text", box ? one_line(window_text(GetDlgItem(box, 0xFFFF))) : "");
+    emit(out, "msgbox.window", box ? rect_text(box) : "");
     return out;
 }
 
@@ -204,6 +219,68 @@ int cmd_dismiss()
     return 0;
 }
 
+// The suggested rectangle must be readable in the updater's process: it is written there.
+int cmd_dpi(int dpi, int left, int top, int width, int height)
+{
+    HWND d = find_dialog();
+    if (!d)
+        return 1;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(d, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process)
+        return 1;
+    RECT r = {left, top, left + width, top + height};
+    void* remote = VirtualAllocEx(process, nullptr, sizeof r, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    int rc = 1;
+    if (remote && WriteProcessMemory(process, remote, &r, sizeof r, nullptr)) {
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(d, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), LPARAM(remote), SMTO_ABORTIFHUNG, 5000,
+                                &result))
+            rc = 0;
+    }
+    if (remote)
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return rc;
+}
+
+// A font handle means nothing outside its process: the hook DLL reads the heights inside the
+// updater and leaves them as window properties of the dialog.
+int cmd_fonts()
+{
+    HWND d = find_dialog();
+    if (!d)
+        return 1;
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dll(path, n);
+    dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"window_probe_hook.dll";
+    HMODULE module = LoadLibraryW(dll.c_str());
+    HOOKPROC proc = module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, "probe_font_hook"))) : nullptr;
+    if (!proc)
+        return 1;
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, proc, module, GetWindowThreadProcessId(d, nullptr));
+    if (!hook)
+        return 1;
+    DWORD_PTR result = 0;
+    UINT ask = RegisterWindowMessageW(L"tq734_probe_fonts");
+    BOOL sent = SendMessageTimeoutW(d, ask, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+    UnhookWindowsHookEx(hook);
+    if (!sent)
+        return 1;
+    std::string out;
+    for (int id : {112, 117, 118}) {
+        std::wstring name = L"tq734_probe_font" + std::to_wstring(id);
+        INT_PTR height = INT_PTR(GetPropW(d, name.c_str()));
+        emit(out, ("c" + std::to_string(id) + ".font").c_str(), height ? std::to_string(height) : "");
+        INT_PTR freed = INT_PTR(GetPropW(d, (L"tq734_probe_freed" + std::to_wstring(id)).c_str()));
+        emit(out, ("c" + std::to_string(id) + ".old_font").c_str(), freed == 1 ? "deleted" : freed == 2 ? "kept" : "");
+    }
+    print(out);
+    return 0;
+}
+
 // True when the state shows what is waited for. A bar moves on every 50 ms, faster than a
 // loaded machine may look, so for the bars a position past the one asked for counts too.
 bool reached(const std::string& key, const std::string& seen, const std::string& wanted)
@@ -245,6 +322,10 @@ int wmain(int argc, wchar_t** argv)
         return cmd_dismiss();
     if (argc >= 5 && wcscmp(argv[1], L"wait") == 0)
         return cmd_wait(utf8(argv[2]), utf8(argv[3]), DWORD(_wtoi(argv[4])));
-    print("usage: window_probe state | click ID | select TEXT | dismiss | wait KEY VALUE MS\n");
+    if (argc >= 2 && wcscmp(argv[1], L"fonts") == 0)
+        return cmd_fonts();
+    if (argc >= 7 && wcscmp(argv[1], L"dpi") == 0)
+        return cmd_dpi(_wtoi(argv[2]), _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]));
+    print("usage: window_probe state | click ID | select TEXT | dismiss | wait KEY VALUE MS | fonts | dpi N L T W H\n");
     return 2;
 }

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The release, built twice and compared byte for byte: once from the test command's own trees
+# (OUT/native, OUT/i686, OUT/x86_64) and once by tools/release.sh from a copy of the source in
+# another directory, later, with fresh builds. Prints the first zip's path on stdout.
+#   reproducible.sh OUT
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$top"
+out=$1
+. tools/build_release.sh
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+
+zip_a=$(package_release "$out" "$out/dist")
+copy=$out/repro/another/place/tq734
+rm -rf "$out/repro"
+mkdir -p "$copy"
+git ls-files -z | xargs -0 cp --parents -t "$copy"
+(cd "$copy" && TQ_BUILD_DIR="$copy/build" TQ_DIST_DIR="$copy/dist" bash tools/release.sh >"$out/repro/release.log" 2>&1) ||
+    { cat "$out/repro/release.log" >&2; exit 1; }
+zip_b=$copy/dist/${zip_a##*/}
+
+same=1
+for f in tq734-updater.exe x64/tq734-updater.exe ИНСТРУКЦИЯ.html FIRMWARE.txt SHA256SUMS; do
+    a=$(sha256sum <"$out/release-stage/$f" | cut -c1-64)
+    b=$(sha256sum <"$copy/build/release-stage/$f" | cut -c1-64)
+    [ "$a" = "$b" ] || { echo "differs: $f ($a / $b)" >&2; same=0; }
+done
+a=$(sha256sum <"$zip_a" | cut -c1-64)
+b=$(sha256sum <"$zip_b" | cut -c1-64)
+echo "${zip_a##*/}: $a (in $out)" >&2
+echo "${zip_a##*/}: $b (in $copy, built $(date -u +%H:%M:%S))" >&2
+[ "$a" = "$b" ] && [ "$same" = 1 ] || { echo "the two releases differ" >&2; exit 1; }
+echo "$zip_a"
