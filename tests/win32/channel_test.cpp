@@ -2,70 +2,46 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
-#include <vector>
 
+#include "channel_cases.h"
 #include "control_line.h"
-#include "serial_channel.h"
 
-namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-struct Batch {
-    Bytes bytes;
-    DWORD at;  // GetTickCount() of the call
-};
-std::vector<Batch> batches;
-std::vector<Batch> second_batches;
-size_t expected_total = 0;
-
-// Records every batch the channel hands over.
-void record(const uint8_t* bytes, uint16_t count)
+// What the shared cases need of this platform (see channel_cases.h).
+uint64_t now_ms()
 {
-    batches.push_back({Bytes(bytes, bytes + count), GetTickCount()});
+    return GetTickCount64();
 }
 
-// A second handler, to see which one a slot holds.
-void record_second(const uint8_t* bytes, uint16_t count)
-{
-    second_batches.push_back({Bytes(bytes, bytes + count), GetTickCount()});
-}
-
-// All recorded bytes in order.
-Bytes received()
-{
-    Bytes all;
-    for (const Batch& b : batches)
-        all.insert(all.end(), b.bytes.begin(), b.bytes.end());
-    return all;
-}
-
-// True once expected_total bytes have come through record().
-bool got_expected()
-{
-    return received().size() >= expected_total;
-}
-
-// Opens channel 0 the way the program does.
-bool open_data_channel(ReceiveHandler handler = record, uint8_t stop_bits = 1, uint32_t baud = 115200)
+bool open_data_channel(ReceiveHandler handler, uint8_t stop_bits, uint32_t baud)
 {
     return channel_open(0, DATA_PORT, baud, stop_bits, 8192, 1024, handler);
 }
 
-struct ChannelTest : ::testing::Test {
-    void SetUp() override
-    {
-        batches.clear();
-        second_batches.clear();
-        ASSERT_TRUE(control_open()) << "run under tq_pty (ctest does)";
-    }
-    void TearDown() override
-    {
-        channel_close(0);
-        control_close();
-    }
-};
+bool line_send(const Bytes& bytes)
+{
+    return control_send(bytes);
+}
+
+Bytes line_take(unsigned quiet_ms)
+{
+    return control_take(quiet_ms);
+}
+
+void ChannelTest::SetUp()
+{
+    recording_clear();
+    ASSERT_TRUE(control_open()) << "run under tq_pty (ctest does)";
+}
+
+void ChannelTest::TearDown()
+{
+    channel_close(0);
+    control_close();
+}
+
+namespace {
 
 const char LINE_115200_8N1[] = "termios baud=115200 data=8 parity=none stop=1 rtscts=0 ixon=0 ixoff=0";
 
@@ -137,32 +113,6 @@ TEST_F(ChannelTest, PresentButRefusingPortFailsToOpen)
     EXPECT_TRUE(open_data_channel());
 }
 
-TEST_F(ChannelTest, BytesReachTheHandlerPromptlyAndInOrderAcrossBatches)
-{
-    ASSERT_TRUE(open_data_channel());
-    pump_messages(120);  // settle into the poll rhythm
-    Bytes first = {0x7E, 0x01, 0x65, 0x0A, 0x0D, 0x11, 0x13, 0x00, 0xFF, 0x7E};
-    DWORD sent = GetTickCount();
-    ASSERT_TRUE(control_send(first));
-    expected_total = first.size();
-    ASSERT_TRUE(pump_until(got_expected, 1000));
-    // Two polls are 100 ms; the rest is slack for a loaded machine.
-    EXPECT_LE(batches.front().at - sent, 250u);
-
-    Bytes second;
-    for (int i = 0; i < 300; i++)
-        second.push_back(static_cast<uint8_t>(i * 7));
-    ASSERT_TRUE(control_send(second));
-    expected_total += second.size();
-    ASSERT_TRUE(pump_until(got_expected, 1000));
-
-    Bytes all = first;
-    all.insert(all.end(), second.begin(), second.end());
-    EXPECT_EQ(received(), all);
-    for (const Batch& b : batches)
-        EXPECT_FALSE(b.bytes.empty());
-}
-
 TEST_F(ChannelTest, BytesPendingBeforeOpeningAreDiscarded)
 {
     ASSERT_TRUE(control_send({0x55, 0x66, 0x77}));
@@ -170,113 +120,6 @@ TEST_F(ChannelTest, BytesPendingBeforeOpeningAreDiscarded)
     ASSERT_TRUE(open_data_channel());
     pump_messages(300);
     EXPECT_TRUE(batches.empty());
-}
-
-TEST_F(ChannelTest, NoBytesMeansNoCall)
-{
-    ASSERT_TRUE(open_data_channel());
-    pump_messages(400);
-    EXPECT_TRUE(batches.empty());
-}
-
-// Closes the channel and opens it again with record_second, all inside the poll's call.
-void close_and_reopen(const uint8_t* bytes, uint16_t count)
-{
-    record(bytes, count);
-    channel_close(0);
-    EXPECT_TRUE(open_data_channel(record_second));
-}
-
-// Closes the channel from inside the poll's call.
-void close_inside(const uint8_t* bytes, uint16_t count)
-{
-    record(bytes, count);
-    channel_close(0);
-}
-
-TEST_F(ChannelTest, HandlerMayCloseTheChannelDuringItsCall)
-{
-    ASSERT_TRUE(open_data_channel(close_inside));
-    ASSERT_TRUE(control_send({1, 2, 3}));
-    pump_messages(300);
-    ASSERT_EQ(batches.size(), 1u);
-    EXPECT_EQ(batches[0].bytes, (Bytes{1, 2, 3}));
-    ASSERT_TRUE(control_send({4, 5}));
-    pump_messages(300);
-    EXPECT_EQ(batches.size(), 1u);
-    const uint8_t probe[] = {9};
-    EXPECT_FALSE(channel_write(0, probe, 1));
-}
-
-TEST_F(ChannelTest, HandlerMayCloseAndReopenDuringItsCall)
-{
-    ASSERT_TRUE(open_data_channel(close_and_reopen));
-    ASSERT_TRUE(control_send({1, 2, 3}));
-    pump_messages(300);
-    ASSERT_EQ(batches.size(), 1u);
-    // The reopened slot is intact: it reads and writes with its own handler.
-    ASSERT_TRUE(control_send({4, 5}));
-    pump_messages(300);
-    EXPECT_EQ(batches.size(), 1u);
-    ASSERT_EQ(second_batches.size(), 1u);
-    EXPECT_EQ(second_batches[0].bytes, (Bytes{4, 5}));
-    const uint8_t reply[] = {0x7E, 0x42, 0x7E};
-    EXPECT_TRUE(channel_write(0, reply, sizeof reply));
-    EXPECT_EQ(control_take(100), Bytes(reply, reply + sizeof reply));
-}
-
-int nesting = 0;
-int deepest = 0;
-
-// Runs a nested message loop on the first call, as a message box does.
-void nest_once(const uint8_t* bytes, uint16_t count)
-{
-    record(bytes, count);
-    nesting++;
-    if (nesting > deepest)
-        deepest = nesting;
-    if (batches.size() == 1) {
-        EXPECT_TRUE(control_send({0x22}));
-        pump_messages(300);
-    }
-    nesting--;
-}
-
-TEST_F(ChannelTest, PollsKeepComingInsideANestedMessageLoop)
-{
-    ASSERT_TRUE(open_data_channel(nest_once));
-    ASSERT_TRUE(control_send({0x11}));
-    pump_messages(600);
-    ASSERT_EQ(batches.size(), 2u);
-    EXPECT_EQ(batches[1].bytes, Bytes{0x22});
-    EXPECT_EQ(deepest, 2);
-}
-
-TEST_F(ChannelTest, AFrameIsWrittenWholeInOneCall)
-{
-    ASSERT_TRUE(open_data_channel());
-    Bytes frame;
-    for (int i = 0; i < 528; i++)
-        frame.push_back(static_cast<uint8_t>(i));
-    frame.front() = frame.back() = 0x7E;
-    EXPECT_TRUE(channel_write(0, frame.data(), static_cast<uint16_t>(frame.size())));
-    EXPECT_EQ(control_take(150), frame);
-}
-
-TEST_F(ChannelTest, WritingOnAClosedChannelSendsNothing)
-{
-    const uint8_t frame[] = {0x7E, 1, 2, 0x7E};
-    EXPECT_FALSE(channel_write(0, frame, sizeof frame));
-    ASSERT_TRUE(open_data_channel());
-    EXPECT_FALSE(channel_write(1, frame, sizeof frame));
-    channel_close(1);  // another channel number leaves channel 0 open
-    EXPECT_TRUE(channel_write(0, frame, sizeof frame));
-    EXPECT_EQ(control_take(100), Bytes(frame, frame + sizeof frame));
-    channel_close(0);
-    channel_close(0);
-    EXPECT_FALSE(channel_write(0, frame, sizeof frame));
-    EXPECT_TRUE(control_take(100).empty());
-    EXPECT_TRUE(open_data_channel());
 }
 
 // True when got is the flood pattern 0,1,..,250,0,.. with nothing but gaps.
