@@ -10,8 +10,10 @@
 
 #include "com_devices.h"
 #include "engine_host.h"
+#include "grid_timer.h"
 #include "line_text.h"
 #include "port_selection.h"
+#include "progress_bar_gtk.h"
 #include "resource_ids.h"
 #include "update_engine.h"
 
@@ -145,12 +147,8 @@ void apply_style()
         "#c117 { font-weight: bold; font-size: 13px; color: %s; background-color: %s; }\n"
         "#c118 { font-weight: bold; font-size: 16px; color: %s; background-color: %s; }\n"
         "#c116, #c116 text { background-color: %s; color: @theme_fg_color; }\n"
-        "#c116-border border { border: 1px solid black; }\n"
-        "#c121 trough, #c121 progress { min-height: %dpx; border-radius: 0; }\n"
-        "#c122 trough, #c122 progress { min-height: %dpx; border-radius: 0; }\n"
-        "#c121 trough, #c122 trough { border-radius: 0; }\n",
-        DIALOG_FONT, DIALOG_FONT_PX, btnface, highlight, btnface, infobk, graytext, btnface,
-        dlu_y(10) - 2, dlu_y(3) > 2 ? dlu_y(3) - 2 : 1);
+        "#c116-border border { border: 1px solid black; }\n",
+        DIALOG_FONT, DIALOG_FONT_PX, btnface, highlight, btnface, infobk, graytext, btnface);
     GtkCssProvider* provider = gtk_css_provider_new();
     gtk_css_provider_load_from_data(provider, css, -1, nullptr);
     gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(dialog), GTK_STYLE_PROVIDER(provider),
@@ -330,9 +328,9 @@ void create_controls()
     gtk_container_add(GTK_CONTAINER(dialog), fixed);
     gtk_widget_show(fixed);
 
-    block_bar = gtk_progress_bar_new();
+    block_bar = progress_bar_new(1231);
     place(fixed, block_bar, IDC_BLOCK_PROGRESS);
-    activity_bar = gtk_progress_bar_new();
+    activity_bar = progress_bar_new(15);
     place(fixed, activity_bar, IDC_ACTIVITY);
     exit_button = make_button("Выход");
     place(fixed, exit_button, IDC_EXIT);
@@ -385,7 +383,8 @@ void initialise()
     select_initial_port();
     if (update_engine.auto_mode)
         update_engine.state = AutoStartPending;
-    tick_timer = add_timer(100, on_tick_timer);
+    // On the channel's grid: the tick and every other poll wake the program together.
+    tick_timer = grid_timer_add(100, on_tick_timer, nullptr);
 }
 
 }  // namespace
@@ -412,20 +411,24 @@ void run_main_dialog(void*)
 void write_line_control(TextLine line, const wchar_t* text)
 {
     char* utf8 = utf8_of(text);
-    gtk_label_set_text(GTK_LABEL(line == StatusLine ? status_line : info_line), utf8);
+    GtkLabel* label = GTK_LABEL(line == StatusLine ? status_line : info_line);
+    // The version line is written again on every version reply; the same text would still
+    // cost GTK a new layout of the whole window.
+    if (std::strcmp(gtk_label_get_text(label), utf8) != 0)
+        gtk_label_set_text(label, utf8);
     g_free(utf8);
 }
 
 // Block progress bar position, 0..1231.
 void set_block_progress(int position)
 {
-    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(block_bar), position / 1231.0);
+    progress_bar_set(block_bar, position);
 }
 
 // Activity bar position, 0..15.
 void set_activity(int position)
 {
-    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(activity_bar), position / 15.0);
+    progress_bar_set(activity_bar, position);
 }
 
 // The transfer's view: list locked, buttons away, bars in their place.

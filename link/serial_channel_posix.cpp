@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "com_devices.h"
+#include "grid_timer.h"
 
 namespace {
 
@@ -179,42 +180,6 @@ bool write_all(int fd, const uint8_t* bytes, size_t length)
     return true;
 }
 
-// The poll timer: a fixed rate, as a Windows timer keeps it. Each expiry is due one period
-// after the previous one was due, not after it ran, so dispatch delays do not add up.
-struct PollSource {
-    GSource source;
-    gint64 due;
-};
-
-gboolean dispatch_poll(GSource* source, GSourceFunc callback, gpointer data)
-{
-    PollSource* poll = reinterpret_cast<PollSource*>(source);
-    gint64 now = g_source_get_time(source);
-    poll->due += CHANNEL_POLL_MS * 1000;
-    if (poll->due <= now)
-        poll->due = now + CHANNEL_POLL_MS * 1000;  // far behind: no burst of catching up
-    g_source_set_ready_time(source, poll->due);
-    return callback(data);
-}
-
-GSourceFuncs POLL_SOURCE_FUNCS = {nullptr, nullptr, dispatch_poll, nullptr, nullptr, nullptr};
-
-// Starts the poll timer on the default main context: every loop on this thread (a message
-// box's included) runs it, and it may fire again while its own call runs a nested loop, as a
-// thread timer does on Windows.
-guint start_poll_timer()
-{
-    GSource* source = g_source_new(&POLL_SOURCE_FUNCS, sizeof(PollSource));
-    PollSource* poll = reinterpret_cast<PollSource*>(source);
-    poll->due = g_get_monotonic_time() + CHANNEL_POLL_MS * 1000;
-    g_source_set_ready_time(source, poll->due);
-    g_source_set_callback(source, poll_routine, nullptr, nullptr);
-    g_source_set_can_recurse(source, TRUE);
-    guint id = g_source_attach(source, nullptr);
-    g_source_unref(source);
-    return id;
-}
-
 }  // namespace
 
 bool channel_open(uint8_t channel, uint8_t port, uint32_t baud, uint8_t stop_bits,
@@ -244,7 +209,7 @@ bool channel_open(uint8_t channel, uint8_t port, uint32_t baud, uint8_t stop_bit
     channel_slot.baud = baud;
     channel_slot.stop_bits = stop_bits;
     // The default main context: every loop on this thread (a message box's included) runs it.
-    channel_slot.poll_timer = start_poll_timer();
+    channel_slot.poll_timer = grid_timer_add(CHANNEL_POLL_MS, poll_routine, nullptr);
     return true;
 }
 
