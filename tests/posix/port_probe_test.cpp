@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -103,14 +105,36 @@ TEST_F(PortProbe, EachKindOfNodeIsPresentBusyOrAbsent)
     close(holder);
 }
 
-TEST_F(PortProbe, APortInExclusiveUseIsListedAsBusyForOrdinaryUsers)
+// What a technician's account sees: run as "nobody" when the tests run as root, for whom
+// neither exclusive use nor file permissions stop an open.
+ProbeResult probe_as_ordinary_user(unsigned n)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root opens a port in exclusive use anyway";
-    link_node(dir, "ttyS0", a.slave_path);
+    if (geteuid() != 0)
+        return probe_port(n);
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(99);
+        _exit(static_cast<int>(probe_port(n)));
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) > 2)
+        ADD_FAILURE() << "the probe as an ordinary user did not run";
+    return static_cast<ProbeResult>(WEXITSTATUS(status));
+}
+
+TEST_F(PortProbe, APortInExclusiveUseOrWithoutPermissionIsListedAsBusyForOrdinaryUsers)
+{
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    link_node(dir, "ttyS0", a.slave_path);   // COM1: held in exclusive use
+    ASSERT_EQ(chmod(a.slave_path.c_str(), 0666), 0);
+    link_node(dir, "ttyS1", b.slave_path);   // COM2: a user outside the port's group (dialout)
+    ASSERT_EQ(chmod(b.slave_path.c_str(), 0), 0);
+    EXPECT_EQ(probe_as_ordinary_user(1), ProbeResult::Present);
     ASSERT_EQ(ioctl(a.keeper, TIOCEXCL), 0);
-    EXPECT_EQ(probe_port(1), ProbeResult::Busy);
+    EXPECT_EQ(probe_as_ordinary_user(1), ProbeResult::Busy);
     ioctl(a.keeper, TIOCNXCL);
+    EXPECT_EQ(probe_as_ordinary_user(2), ProbeResult::Busy);
 }
 
 }  // namespace
