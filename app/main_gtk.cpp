@@ -13,6 +13,8 @@ int main(int argc, char** argv)
     update_engine.version_known = 0;
     // Read before GTK takes its own options out of the list: every word counts, as on Windows.
     apply_option_words(argc, argv, &update_engine.auto_mode, &update_engine.final_command_flag);
+    // X first (on a Wayland desktop through XWayland): the backend the window is tested on.
+    gdk_set_allowed_backends("x11,*");
     bool display = gtk_init_check(&argc, &argv);
     build_crc_table();
     update_engine.state = Idle;

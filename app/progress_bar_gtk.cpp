@@ -1,6 +1,7 @@
 // A progress bar as a drawing area of its own window, with an accessible that reports a value.
 #include "progress_bar_gtk.h"
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk-a11y.h>
 
 struct TqProgressBar {
@@ -90,11 +91,12 @@ gboolean draw_bar(GtkWidget* widget, cairo_t* cr)
     return TRUE;
 }
 
-// Paints the bar into its window at once, outside GTK's frame cycle.
+// Paints the bar into its window at once, outside GTK's frame cycle. That shows at once only
+// on X; other backends put a drawing on screen with the next frame, so they get one.
 void paint_now(GtkWidget* widget)
 {
     GdkWindow* window = gtk_widget_get_window(widget);
-    if (!window || !gtk_widget_get_has_window(widget)) {
+    if (!window || !gtk_widget_get_has_window(widget) || !GDK_IS_X11_DISPLAY(gtk_widget_get_display(widget))) {
         gtk_widget_queue_draw(widget);
         return;
     }
