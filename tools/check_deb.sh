@@ -18,10 +18,11 @@ run=$out/check
 rm -rf "$run"
 mkdir -p "$run/dev" "$run/config/tq734-updater"
 xvfb_pid="" sim_pid=""
+# Under set -e a failed kill (the simulator has usually ended by itself) would end the
+# clean-up early, leave the display running and turn the exit status into 1.
 stop_all() {
-    for p in $sim_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
-    for p in $sim_pid $xvfb_pid; do wait "$p" 2>/dev/null; done
-    return 0
+    for p in $sim_pid $xvfb_pid; do kill "$p" 2>/dev/null || true; done
+    for p in $sim_pid $xvfb_pid; do wait "$p" 2>/dev/null || true; done
 }
 trap stop_all EXIT
 for n in 40 41 42 43 44 45 46 47 48 49; do

@@ -11,8 +11,12 @@ mkdir -p "$work"
 report=$work/sim-report.txt
 link=$WINEPREFIX/dosdevices/com$port
 sim_pid=
+# Never fails: under set -e a simulator that has already ended would stop the clean-up early.
 cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    if [ -n "$sim_pid" ]; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
     rm -f "$link"
 }
 trap cleanup EXIT
