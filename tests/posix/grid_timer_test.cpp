@@ -71,10 +71,10 @@ TEST(GridTimer, KeepsItsRateOnTheGridAndWakesTheLoopOncePerExpiry)
     stall_at = 0;
     run_for_a_second();
     // A timer re-armed from its own call would drift to fewer expiries.
-    EXPECT_GE(fast_times.size(), 19u);
+    EXPECT_GE(fast_times.size(), 18u);
     EXPECT_LE(fast_times.size(), 21u);
     for (gint64 t : fast_times)
-        EXPECT_LT(t % (50 * MS), 20 * MS) << "expiry off the grid";
+        EXPECT_LT(t % (50 * MS), 30 * MS) << "expiry off the grid";
     // Each tick of the slower timer comes in the same iteration as an expiry of the faster.
     ASSERT_GE(slow_times.size(), 9u);
     for (gint64 t : slow_times) {
@@ -91,12 +91,15 @@ TEST(GridTimer, ALoopBlockedForSeveralPeriodsDoesNotCatchUpInABurst)
 {
     stall_at = 5;
     run_for_a_second();
-    // 180 ms blocked: three expiries are skipped, and no two come closer than the period allows.
-    EXPECT_LE(fast_times.size(), 18u);
+    // 180 ms blocked: one late expiry when the loop comes back, then the grid again. Catching
+    // up would fire the three missed ones back to back.
+    ASSERT_GE(fast_times.size(), 8u);
     unsigned close_pairs = 0;
     for (size_t i = 1; i < fast_times.size(); ++i)
         close_pairs += fast_times[i] - fast_times[i - 1] < 25 * MS;
     EXPECT_LE(close_pairs, 1u);
+    for (size_t i = stall_at + 1; i < fast_times.size(); ++i)
+        EXPECT_LT(fast_times[i] % (50 * MS), 30 * MS) << "expiry off the grid after the stall";
 }
 
 }  // namespace
