@@ -111,20 +111,26 @@ char* utf8_of(const wchar_t* text)
 }
 
 // A colour of the theme, or the Windows default where the theme has no counterpart.
-void theme_colour(GtkStyleContext* style, const char* const* names, const char* fallback, char* css, size_t capacity)
+GdkRGBA theme_colour(GtkStyleContext* style, const char* const* names, const char* fallback)
 {
     GdkRGBA rgba;
     for (; *names; ++names)
-        if (gtk_style_context_lookup_color(style, *names, &rgba)) {
-            char* text = gdk_rgba_to_string(&rgba);
-            g_strlcpy(css, text, capacity);
-            g_free(text);
-            return;
-        }
-    g_strlcpy(css, fallback, capacity);
+        if (gtk_style_context_lookup_color(style, *names, &rgba))
+            return rgba;
+    gdk_rgba_parse(&rgba, fallback);
+    return rgba;
 }
 
-// Fonts, the four system colours' counterparts and compact controls, for this window only.
+// A colour as the style sheet writes it.
+void css_colour(const GdkRGBA& rgba, char* css, size_t capacity)
+{
+    char* text = gdk_rgba_to_string(&rgba);
+    g_strlcpy(css, text, capacity);
+    g_free(text);
+}
+
+// Fonts, the four system colours' counterparts and compact controls, for this window only;
+// the progress bars take the same highlight.
 void apply_style()
 {
     GtkStyleContext* style = gtk_widget_get_style_context(dialog);
@@ -132,11 +138,16 @@ void apply_style()
     static const char* const BTNFACE[] = {"theme_bg_color", "bg_color", nullptr};
     static const char* const INFOBK[] = {"theme_tooltip_bg_color", "tooltip_bg_color", nullptr};
     static const char* const GRAYTEXT[] = {"insensitive_fg_color", "unfocused_insensitive_color", nullptr};
+    static const char* const TROUGH[] = {"theme_base_color", "base_color", nullptr};
+    static const char* const BORDER[] = {"borders", nullptr};
+    GdkRGBA highlight_rgba = theme_colour(style, HIGHLIGHT, "#0078d7");
+    progress_bar_colours(theme_colour(style, TROUGH, "#ffffff"), theme_colour(style, BORDER, "#bcbcbc"),
+                         highlight_rgba);
     char highlight[64], btnface[64], infobk[64], graytext[64];
-    theme_colour(style, HIGHLIGHT, "#0078d7", highlight, sizeof highlight);
-    theme_colour(style, BTNFACE, "#f0f0f0", btnface, sizeof btnface);
-    theme_colour(style, INFOBK, "#ffffe1", infobk, sizeof infobk);
-    theme_colour(style, GRAYTEXT, "#6d6d6d", graytext, sizeof graytext);
+    css_colour(highlight_rgba, highlight, sizeof highlight);
+    css_colour(theme_colour(style, BTNFACE, "#f0f0f0"), btnface, sizeof btnface);
+    css_colour(theme_colour(style, INFOBK, "#ffffe1"), infobk, sizeof infobk);
+    css_colour(theme_colour(style, GRAYTEXT, "#6d6d6d"), graytext, sizeof graytext);
     char* css = g_strdup_printf(
         "#tq734, #tq734 * { font-family: \"%s\", Arial, sans-serif; font-size: %dpx; }\n"
         "#tq734 { background-color: %s; }\n"

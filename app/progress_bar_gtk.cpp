@@ -27,34 +27,22 @@ G_DEFINE_TYPE(TqProgressBar, tq_progress_bar, GTK_TYPE_DRAWING_AREA)
 
 namespace {
 
-// The theme's colours for the trough, its border and the filled part, looked up once.
+// The trough, its border and the filled part, as the window's style gives them.
 struct BarColours {
-    bool known;
     GdkRGBA trough, border, fill;
 };
-BarColours colours;
+BarColours colours = {{1, 1, 1, 1}, {0.74, 0.74, 0.74, 1}, {0, 0.47, 0.84, 1}};
 
 TqProgressBar* bar_of(GtkWidget* widget)
 {
     return reinterpret_cast<TqProgressBar*>(widget);
 }
 
-// One colour of the theme, or the Windows default where the theme has none.
-GdkRGBA theme_colour(GtkStyleContext* style, const char* name, const char* fallback)
+// The position as the accessibility interface reads it, 0 to 1.
+double fraction_of(GtkWidget* widget)
 {
-    GdkRGBA rgba;
-    if (!gtk_style_context_lookup_color(style, name, &rgba))
-        gdk_rgba_parse(&rgba, fallback);
-    return rgba;
-}
-
-void look_up_colours(GtkWidget* widget)
-{
-    GtkStyleContext* style = gtk_widget_get_style_context(widget);
-    colours.trough = theme_colour(style, "theme_base_color", "#ffffff");
-    colours.border = theme_colour(style, "borders", "#bcbcbc");
-    colours.fill = theme_colour(style, "theme_selected_bg_color", "#0078d7");
-    colours.known = true;
+    const TqProgressBar* bar = bar_of(widget);
+    return bar->maximum > 0 ? static_cast<double>(bar->position) / bar->maximum : 0.0;
 }
 
 // Pixels of the trough's inner width that a position fills.
@@ -66,8 +54,6 @@ int filled_width(const TqProgressBar* bar, int position, int inner)
 // Border, trough and the filled part from the left, as a smooth Windows progress bar draws.
 void paint(GtkWidget* widget, cairo_t* cr)
 {
-    if (!colours.known)
-        look_up_colours(widget);
     const TqProgressBar* bar = bar_of(widget);
     int width = gtk_widget_get_allocated_width(widget), height = gtk_widget_get_allocated_height(widget);
     gdk_cairo_set_source_rgba(cr, &colours.border);
@@ -120,7 +106,7 @@ void current_value(AtkValue* value, GValue* out)
 {
     g_value_init(out, G_TYPE_DOUBLE);
     GtkWidget* widget = widget_of(value);
-    g_value_set_double(out, widget ? progress_bar_fraction(widget) : 0.0);
+    g_value_set_double(out, widget ? fraction_of(widget) : 0.0);
 }
 
 void minimum_value(AtkValue*, GValue* out)
@@ -138,7 +124,7 @@ void maximum_value(AtkValue*, GValue* out)
 void value_and_text(AtkValue* value, gdouble* current, gchar** text)
 {
     GtkWidget* widget = widget_of(value);
-    *current = widget ? progress_bar_fraction(widget) : 0.0;
+    *current = widget ? fraction_of(widget) : 0.0;
     if (text)
         *text = nullptr;
 }
@@ -208,8 +194,7 @@ void progress_bar_set(GtkWidget* widget, int position)
         paint_now(widget);
 }
 
-double progress_bar_fraction(GtkWidget* widget)
+void progress_bar_colours(const GdkRGBA& trough, const GdkRGBA& border, const GdkRGBA& fill)
 {
-    const TqProgressBar* bar = bar_of(widget);
-    return bar->maximum > 0 ? static_cast<double>(bar->position) / bar->maximum : 0.0;
+    colours = {trough, border, fill};
 }

@@ -8,5 +8,5 @@
 GtkWidget* progress_bar_new(int maximum);
 // Moves the bar; an unchanged position draws nothing.
 void progress_bar_set(GtkWidget* bar, int position);
-// The bar's position as the accessibility interface reads it, 0 to 1.
-double progress_bar_fraction(GtkWidget* bar);
+// The colours of every bar: trough, its 1-pixel border, and the filled part.
+void progress_bar_colours(const GdkRGBA& trough, const GdkRGBA& border, const GdkRGBA& fill);
