@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "char_step.h"
+#include "script_options.h"
 
 namespace {
 
@@ -68,9 +69,12 @@ void apply_options(const wchar_t* command_line, uint8_t* auto_mode, uint8_t* fin
     for (;;) {
         unsigned length = 0;
         const wchar_t* after = next_token(position, token, TOKEN_CAPACITY, &length);
-        if (length == 0 || after == position)
+        if (length == 0 || after == position) {
+            script_options_end();
             return;
+        }
         position = after;
+        script_option_token(token, length);
         if (length == 2 && token[0] == L'-') {
             if (token[1] == L'a')
                 *auto_mode = 1;
@@ -85,11 +89,21 @@ void apply_option_words(int count, const char* const* words, uint8_t* auto_mode,
 {
     for (int i = 0; i < count; ++i) {
         const char* w = words[i];
-        if (w == nullptr || w[0] != '-' || w[1] == 0 || w[2] != 0)
+        if (w == nullptr)
+            continue;
+        // Byte by byte: the options and their values are ASCII, anything else matches nothing.
+        wchar_t wide[TOKEN_CAPACITY + 1];
+        unsigned length = 0;
+        for (const char* c = w; *c && length < TOKEN_CAPACITY; ++c)
+            wide[length++] = static_cast<wchar_t>(static_cast<unsigned char>(*c));
+        wide[length] = 0;
+        script_option_token(wide, w[length] ? TOKEN_CAPACITY + 1 : length);
+        if (w[0] != '-' || w[1] == 0 || w[2] != 0)
             continue;
         if (w[1] == 'a')
             *auto_mode = 1;
         else if (w[1] == 'd')
             *final_command_flag = 0;
     }
+    script_options_end();
 }

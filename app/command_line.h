@@ -9,7 +9,7 @@ constexpr unsigned TOKEN_CAPACITY = 100;
 const wchar_t* next_token(const wchar_t* position, wchar_t* buffer, unsigned capacity, unsigned* length);
 
 // Sets auto mode for "-a" and clears the final command flag for "-d"; other tokens,
-// the program path included, are ignored.
+// the program path included, are ignored. -p and -t go to script_options.
 void apply_options(const wchar_t* command_line, uint8_t* auto_mode, uint8_t* final_command_flag);
 
 // The same options from arguments the system has already split (argv on Linux): each word

@@ -3,6 +3,7 @@
 #include "engine_host.h"
 
 uint8_t line_tags[2];
+void (*line_text_observer)(TextLine line, const wchar_t* text);
 
 // Same tag, same text: the control is left alone, so it does not flicker on every reply.
 void set_line_text(TextLine line, const wchar_t* text, uint8_t tag)
@@ -11,6 +12,8 @@ void set_line_text(TextLine line, const wchar_t* text, uint8_t tag)
         return;
     write_line_control(line, text ? text : L"");
     line_tags[line] = tag;
+    if (line_text_observer)
+        line_text_observer(line, text ? text : L"");
 }
 
 // The engine's status line.

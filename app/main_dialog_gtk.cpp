@@ -15,6 +15,7 @@
 #include "port_selection.h"
 #include "progress_bar_gtk.h"
 #include "resource_ids.h"
+#include "script_run.h"
 #include "update_engine.h"
 
 static_assert(sizeof(wchar_t) == sizeof(gunichar), "wide texts are UCS-4 here");
@@ -256,6 +257,7 @@ guint add_timer(unsigned milliseconds, GSourceFunc routine)
 // Timer 1: the engine's automatic start and end.
 gboolean on_tick_timer(gpointer)
 {
+    script_run_tick();
     on_tick();
     return G_SOURCE_CONTINUE;
 }
@@ -392,8 +394,7 @@ void initialise()
     g_free(text);
 
     select_initial_port();
-    if (update_engine.auto_mode)
-        update_engine.state = AutoStartPending;
+    script_run_after_initial_port();
     // On the channel's grid: the tick and every other poll wake the program together.
     tick_timer = grid_timer_add(100, on_tick_timer, nullptr);
 }
@@ -455,6 +456,7 @@ void enter_transfer_view()
 // Modal message box over the dialog with one OK button; timers keep running in its loop.
 void show_message(const wchar_t* text, const wchar_t* caption, MessageKind kind)
 {
+    script_run_message(text, caption, kind);
     char* body = utf8_of(text);
     GtkMessageType type = kind == MessageKind::Error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO;
     GtkWidget* box = gtk_message_dialog_new(dialog && dialog_open ? GTK_WINDOW(dialog) : nullptr,
@@ -554,6 +556,14 @@ void port_list_select_first()
 {
     selecting = true;
     gtk_combo_box_set_active(GTK_COMBO_BOX(port_list), 0);
+    selecting = false;
+}
+
+// Leaves no item selected.
+void port_list_select_none()
+{
+    selecting = true;
+    gtk_combo_box_set_active(GTK_COMBO_BOX(port_list), -1);
     selecting = false;
 }
 

@@ -7,6 +7,7 @@
 #include "line_text.h"
 #include "port_selection.h"
 #include "resource_ids.h"
+#include "script_run.h"
 #include "update_engine.h"
 
 namespace {
@@ -107,8 +108,7 @@ INT_PTR on_init_dialog(HWND window)
     SetWindowTextW(banner, BANNER);
 
     select_initial_port();
-    if (update_engine.auto_mode)
-        update_engine.state = AutoStartPending;
+    script_run_after_initial_port();
     SetTimer(dialog, TIMER_TICK, 100, nullptr);
     return TRUE;
 }
@@ -138,10 +138,12 @@ INT_PTR on_command(WPARAM wparam)
 // WM_TIMER: the reply timer to the engine's retransmission, the tick to its start and end.
 INT_PTR on_timer(WPARAM timer)
 {
-    if (timer == TIMER_REPLY)
+    if (timer == TIMER_REPLY) {
         on_reply_timer();
-    else
+    } else {
+        script_run_tick();
         on_tick();
+    }
     return TRUE;
 }
 
@@ -244,6 +246,7 @@ void enter_transfer_view()
 void show_message(const wchar_t* text, const wchar_t* caption, MessageKind kind)
 {
     UINT icon = kind == MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION;
+    script_run_message(text, caption, kind);
     MessageBoxW(dialog, text, caption, MB_OK | MB_SETFOREGROUND | icon);
 }
 
@@ -287,6 +290,12 @@ void port_list_select_prefix(const wchar_t* text)
 void port_list_select_first()
 {
     SendMessageW(port_list, CB_SETCURSEL, 0, 0);
+}
+
+// Leaves no item selected.
+void port_list_select_none()
+{
+    SendMessageW(port_list, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
 }
 
 // The selected item's text; false when nothing is selected or it would not fit.

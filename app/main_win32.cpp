@@ -5,6 +5,8 @@
 #include "command_line.h"
 #include "frame_codec.h"
 #include "main_dialog.h"
+#include "script_run.h"
+#include "tq_version.h"
 #include "update_engine.h"
 
 // The exit code is whatever the engine holds when the dialog has ended (127 if it never opened).
@@ -13,11 +15,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     engine_reset();
     update_engine.version_known = 0;
     apply_options(GetCommandLineW(), &update_engine.auto_mode, &update_engine.final_command_flag);
+    script_run_start(TQ_VERSION_TEXT);
+    if (script_run_refuses_options()) {
+        script_run_exit(EXIT_NO_UPDATE);
+        return EXIT_NO_UPDATE;
+    }
 
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
     build_crc_table();
     update_engine.state = Idle;
     run_main_dialog(instance);
+    script_run_exit(update_engine.exit_code);
     return update_engine.exit_code;
 }

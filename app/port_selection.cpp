@@ -1,6 +1,8 @@
 #include "port_selection.h"
 
 #include "engine_host.h"
+#include "run_platform.h"
+#include "script_options.h"
 #include "serial_channel.h"
 #include "settings_store.h"
 #include "update_engine.h"
@@ -14,6 +16,8 @@ constexpr unsigned PORT_TEXT_CAPACITY = 32;
 constexpr uint32_t LINE_BAUD = 115200;
 constexpr uint16_t RECEIVE_QUEUE = 8192;
 constexpr uint16_t TRANSMIT_QUEUE = 1024;
+constexpr unsigned NAMED_PORT_ATTEMPTS = 20;   // about 1 s in all, with the pauses
+constexpr unsigned NAMED_PORT_PAUSE_MS = 50;
 
 // "COM" and the decimal number, as the list shows ports.
 void format_port_text(unsigned n, wchar_t* text)
@@ -80,9 +84,41 @@ void scan_ports()
     }
 }
 
+// Programs started side by side each scan every port for a moment, so the named port is
+// taken first; a neighbour's scan may hold it for that moment, hence the retries.
+static void select_named_port()
+{
+    uint16_t named = script_options.named_port;
+    unsigned attempts = update_engine.auto_mode ? NAMED_PORT_ATTEMPTS : 1;
+    for (unsigned attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt > 0)
+            pause_ms(NAMED_PORT_PAUSE_MS);
+        port_number = named;
+        open_port();
+        if (port_number != 0 || named == 0)
+            break;
+    }
+    uint16_t opened = port_number;
+    scan_ports();
+    if (named != 0) {
+        wchar_t text[PORT_TEXT_CAPACITY];
+        format_port_text(named, text);
+        // The list is in increasing order, so COM9 comes before COM90..COM99: a prefix that
+        // finds another number means the named port is not listed.
+        port_list_select_prefix(text);
+        if (selected_port() != named)
+            port_list_select_none();
+    }
+    port_number = opened;
+}
+
 // The remembered port when listed (or the first listed port its name begins), else the first item.
 void select_initial_port()
 {
+    if (script_options.port_given) {
+        select_named_port();
+        return;
+    }
     port_number = load_port();
     wchar_t remembered[PORT_TEXT_CAPACITY];
     format_port_text(port_number, remembered);

@@ -17,6 +17,8 @@ void port_list_clear();
 void port_list_add(const wchar_t* text);
 void port_list_select_prefix(const wchar_t* text);
 void port_list_select_first();
+// Leaves no item selected.
+void port_list_select_none();
 // Copies the selected item's text; false when nothing is selected.
 bool port_list_selected_text(wchar_t* buffer, unsigned capacity);
 void show_buttons(bool visible);
@@ -27,6 +29,8 @@ void hide_progress_bars();
 ProbeResult probe_port(unsigned n);
 
 void scan_ports();
+// The remembered port, or the port named with -p: that one is opened before the list is
+// filled (in auto mode tried for about 1 s) and no other port is chosen in its place.
 void select_initial_port();
 void open_port();
 void on_port_list_changed();

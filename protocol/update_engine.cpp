@@ -2,6 +2,7 @@
 // dialog's commands, the channel's receive handler and two timers.
 #include "update_engine.h"
 
+#include "engine_events.h"
 #include "engine_host.h"
 #include "engine_texts.h"
 #include "firmware_image.h"
@@ -34,6 +35,14 @@ constexpr uint8_t TAG_WRONG_DEVICE = 3;
 }
 
 UpdateEngine update_engine = {Idle, 0, 0, 0, {}, EXIT_NO_UPDATE, 0, 1};
+void (*engine_event_sink)(const EngineEvent& event);
+
+// Tells the listener, if there is one.
+static void report(EngineEventKind kind, const Reply* reply = nullptr, uint32_t block = 0, uint8_t sent = 0)
+{
+    if (engine_event_sink)
+        engine_event_sink(EngineEvent{kind, reply, block, sent});
+}
 
 void engine_reset()
 {
@@ -79,6 +88,7 @@ void poll_device()
 {
     begin_exchange();
     update_engine.state = Polling;
+    report(EngineEventKind::ExchangeBegun);
     start_reply_timer(POLL_REPLY_MS);
     send_message(make_identify_request());
     set_status(STATUS_WAITING, TAG_WAITING);
@@ -89,6 +99,7 @@ void start_update()
     begin_exchange();
     set_status(STATUS_WAITING, TAG_WAITING);
     update_engine.state = Transferring;
+    report(EngineEventKind::ExchangeBegun);
     enter_transfer_view();
     send_block(0);
 }
@@ -130,6 +141,10 @@ static void on_block_ack(uint16_t index)
     UpdateEngine& e = update_engine;
     if (index != e.block_counter)
         return;   // a late duplicate or a stray index
+    Reply ack = {};
+    ack.kind = ReplyKind::BlockAck;
+    ack.block_index = index;
+    report(EngineEventKind::DeviceHeard, &ack, index);
     if (e.version_known)
         set_info(e.version_text, TAG_VERSION);
     else
@@ -154,8 +169,8 @@ static void on_block_ack(uint16_t index)
 static void on_finish_reply(uint8_t result)
 {
     UpdateEngine& e = update_engine;
-    // Acted on in any receiving state: the device alone knows whether its flash holds a
-    // good image, and it may end an update before the last block.
+    // Acted on before the last block too: the device alone knows whether its flash holds
+    // a good image, and it may end an update early.
     e.state = Idle;   // bytes polled during the message box are discarded
     if (result == 0) {
         set_activity(ACTIVITY_CYCLE);
@@ -171,6 +186,7 @@ static void on_finish_reply(uint8_t result)
     }
     if (e.final_command_flag)
         send_message(make_final_command());
+    report(EngineEventKind::FinalCommand, nullptr, 0, e.final_command_flag);
     channel_close(CHANNEL);
     e.state = Closing;
 }
@@ -180,19 +196,26 @@ static void act_on_reply(const Reply& reply)
 {
     switch (reply.kind) {
     case ReplyKind::IdentifyReply:
+        report(EngineEventKind::DeviceHeard, &reply);
         if (is_tq734(reply))
             send_message(make_version_request());
         else
             on_wrong_device();
         break;
     case ReplyKind::VersionReply:
+        report(EngineEventKind::DeviceHeard, &reply);
         on_version_reply(reply);
         break;
     case ReplyKind::BlockAck:
         on_block_ack(reply.block_index);
         break;
     case ReplyKind::FinishReply:
-        on_finish_reply(reply.result_code);
+        // Only an update under way can end: a stray success reply while polling, or before
+        // the first block in auto mode, would report an update the device never received.
+        if (update_engine.state == Transferring || update_engine.state == Finishing) {
+            report(EngineEventKind::DeviceHeard, &reply);
+            on_finish_reply(reply.result_code);
+        }
         break;
     case ReplyKind::Ignored:
         break;
@@ -218,10 +241,12 @@ void on_reply_timer()
     case Polling:
         set_info(INFO_NO_REPLY, TAG_NO_REPLY);
         send_message(make_identify_request());
+        report(EngineEventKind::Resent);
         break;
     case Transferring:
         set_info(INFO_NO_REPLY, TAG_NO_REPLY);
         send_block(update_engine.block_counter);
+        report(EngineEventKind::Resent, nullptr, update_engine.block_counter);
         break;
     default:
         stop_reply_timer();

@@ -3,6 +3,8 @@
 #include <cwctype>
 
 #include "line_text.h"
+#include "run_platform.h"
+#include "script_options.h"
 #include "serial_channel.h"
 #include "settings_store.h"
 #include "update_engine.h"
@@ -16,6 +18,7 @@ void on_receive(const uint8_t*, uint16_t) {}
 void reset_world()
 {
     world = FakeWorld();
+    script_options = ScriptOptions();
     for (auto& p : world.probes)
         p = ProbeResult::Absent;
     world.selected = -1;
@@ -98,6 +101,17 @@ void port_list_select_prefix(const wchar_t* text)
             return;
         }
     }
+}
+
+void port_list_select_none()
+{
+    world.selected = -1;
+}
+
+// The retries of a named port take no time here; they are counted.
+void pause_ms(unsigned milliseconds)
+{
+    world.paused_ms += milliseconds;
 }
 
 void port_list_select_first()

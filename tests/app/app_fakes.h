@@ -24,6 +24,7 @@ struct FakeWorld {
     uint16_t last_receive_size, last_transmit_size;
     uint8_t last_stop_bits;
     bool handler_is_engine;
+    unsigned paused_ms;   // pauses between attempts to open a named port
     // Texts written to the two line controls, in order.
     std::vector<std::wstring> status_writes, info_writes;
 };

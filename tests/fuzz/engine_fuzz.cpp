@@ -389,6 +389,8 @@ void port_list_clear() {}
 void port_list_add(const wchar_t*) {}
 void port_list_select_prefix(const wchar_t*) {}
 void port_list_select_first() {}
+void port_list_select_none() {}
+void pause_ms(unsigned) {}
 bool port_list_selected_text(wchar_t* buffer, unsigned capacity)
 {
     std::swprintf(buffer, capacity, L"COM%u", unsigned(picked_port));
