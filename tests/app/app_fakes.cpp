@@ -61,6 +61,11 @@ bool channel_open(uint8_t channel, uint8_t port, uint32_t baud, uint8_t stop_bit
     world.last_receive_size = receive_size;
     world.last_transmit_size = transmit_size;
     world.handler_is_engine = handler == on_receive;
+    world.items_at_last_open = world.items.size();
+    if (world.refused_opens > 0) {
+        --world.refused_opens;
+        return false;
+    }
     return world.open_succeeds && port != 0;
 }
 

@@ -24,6 +24,8 @@ struct FakeWorld {
     uint16_t last_receive_size, last_transmit_size;
     uint8_t last_stop_bits;
     bool handler_is_engine;
+    unsigned refused_opens;      // this many opens fail before they succeed again
+    size_t items_at_last_open;   // the list's length when the channel was last opened
     unsigned paused_ms;   // pauses between attempts to open a named port
     // Texts written to the two line controls, in order.
     std::vector<std::wstring> status_writes, info_writes;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "script_options.h"
 
 namespace {
 
@@ -165,6 +166,92 @@ TEST(OptionWords, EachArgumentIsTestedWholeAndCaseSensitively)
         Options o = options_of_words(row.words);
         EXPECT_EQ(o.auto_mode, row.auto_mode) << row.words.size();
         EXPECT_EQ(o.final_command, row.final_command) << row.words.size();
+    }
+}
+
+struct ScriptRow {
+    std::vector<const char*> words;
+    uint8_t port_given;
+    uint16_t named_port;
+    uint8_t limit_given;
+    uint32_t limit_seconds;
+    uint8_t auto_mode;
+};
+
+// -p and -t: each value follows its option; a value that is one of the options is none.
+TEST(OptionWords, PortAndSilenceLimit)
+{
+    const ScriptRow rows[] = {
+        {{"x", "-p", "COM9"}, 1, 9, 0, 0, 0},
+        {{"x", "-p", "com255", "-a"}, 1, 255, 0, 0, 1},
+        {{"x", "-p", "cOm1"}, 1, 1, 0, 0, 0},
+        {{"x", "-p", "COM007"}, 1, 7, 0, 0, 0},
+        {{"x", "-p", "COM0"}, 1, 0, 0, 0, 0},
+        {{"x", "-p", "COM256"}, 1, 0, 0, 0, 0},
+        {{"x", "-p", "COMx"}, 1, 0, 0, 0, 0},
+        {{"x", "-p", "COM"}, 1, 0, 0, 0, 0},
+        {{"x", "-p", "COM 5"}, 1, 0, 0, 0, 0},
+        {{"x", "-p", "COM5x"}, 1, 0, 0, 0, 0},
+        {{"x", "-p", "COM4294967301"}, 1, 0, 0, 0, 0},
+        {{"x", "-p", ""}, 1, 0, 0, 0, 0},
+        {{"x", "-a", "-p"}, 1, 0, 0, 0, 1},
+        {{"x", "-p", "-a"}, 1, 0, 0, 0, 1},         // the forgotten value: -a still counts
+        {{"x", "-p", "COM1", "-p", "COM2"}, 1, 2, 0, 0, 0},
+        {{"x", "-pCOM5", "-P", "COM5", "--p", "COM6", "-p5"}, 0, 0, 0, 0, 0},
+        {{"x", "-t", "30", "-a"}, 0, 0, 1, 30, 1},
+        {{"x", "-t", "1"}, 0, 0, 1, 1, 0},
+        {{"x", "-t", "86400"}, 0, 0, 1, 86400, 0},
+        {{"x", "-t", "000000030"}, 0, 0, 1, 30, 0},
+        {{"x", "-t", "0"}, 0, 0, 1, 0, 0},
+        {{"x", "-t", "86401"}, 0, 0, 1, 0, 0},
+        {{"x", "-t", "-0"}, 0, 0, 1, 0, 0},
+        {{"x", "-t", "1e3"}, 0, 0, 1, 0, 0},
+        {{"x", "-t", "99999999999"}, 0, 0, 1, 0, 0},
+        {{"x", "-t", "30s"}, 0, 0, 1, 0, 0},
+        {{"x", "-t", " 30"}, 0, 0, 1, 0, 0},
+        {{"x", "-t", ""}, 0, 0, 1, 0, 0},
+        {{"x", "-t"}, 0, 0, 1, 0, 0},
+        {{"x", "-t", "-a", "-p", "COM3"}, 1, 3, 1, 0, 1},
+        {{"x", "-t30", "-T", "30"}, 0, 0, 0, 0, 0},
+        {{"x", "-p", "COM3", "-t", "5", "-d", "-a"}, 1, 3, 1, 5, 1},
+    };
+    for (const auto& row : rows) {
+        script_options = ScriptOptions();
+        Options o = options_of_words(row.words);
+        std::string line;
+        for (const char* w : row.words)
+            line += std::string("[") + w + "]";
+        EXPECT_EQ(script_options.port_given, row.port_given) << line;
+        EXPECT_EQ(script_options.named_port, row.named_port) << line;
+        EXPECT_EQ(script_options.limit_given, row.limit_given) << line;
+        EXPECT_EQ(script_options.limit_seconds, row.limit_seconds) << line;
+        EXPECT_EQ(o.auto_mode, row.auto_mode) << line;
+    }
+}
+
+// The Windows command line: quotes are removed, an empty pair before a token is skipped.
+TEST(Options, PortAndSilenceLimitFromTheCommandLine)
+{
+    const struct {
+        const wchar_t* line;
+        uint8_t port_given;
+        uint16_t named_port;
+        uint32_t limit_seconds;
+    } rows[] = {
+        {L"x.exe -a -p COM9 -t 30", 1, 9, 30},
+        {L"x.exe -p \"COM12\" -t \"3\"", 1, 12, 3},
+        {L"x.exe -p", 1, 0, 0},
+        {L"x.exe -p \"\"", 1, 0, 0},
+        {L"x.exe -p \"\" COM4", 1, 4, 0},
+        {L"x.exe -p COM5\u0301", 1, 0, 0},
+        {L"x.exe -p COM1234567890123456789012345", 1, 0, 0},
+    };
+    for (const auto& row : rows) {
+        script_options = ScriptOptions();
+        options_of(row.line);
+        EXPECT_EQ(script_options.port_given, row.port_given) << std::wstring(row.line).size();
+        EXPECT_EQ(script_options.named_port, row.named_port) << std::wstring(row.line).size();
+        EXPECT_EQ(script_options.limit_seconds, row.limit_seconds) << std::wstring(row.line).size();
     }
 }
 

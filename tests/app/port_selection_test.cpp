@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "app_fakes.h"
 #include "engine_host.h"
 #include "port_selection.h"
+#include "script_options.h"
 #include "update_engine.h"
 
 namespace {
@@ -169,6 +171,47 @@ TEST_F(PortSelection, NoSelectionIsIgnored)
     on_port_list_changed();
     EXPECT_EQ(world.channel_calls.size(), calls);
     EXPECT_EQ(port_number, 5);
+}
+
+// A port named with -p: taken before the scan, never replaced by another one.
+TEST_F(PortSelection, NamedPort)
+{
+    const struct {
+        const char* name;
+        uint16_t named;
+        uint8_t auto_mode;
+        unsigned refused_opens;
+        uint16_t opened;            // port number afterwards
+        std::wstring selected;
+        unsigned opens, paused_ms;
+    } rows[] = {
+        {"present, remembered COM5 ignored", 9, 0, 0, 9, L"COM9", 1, 0},
+        {"absent: COM110 is not chosen instead", 11, 0, 99, 0, L"", 1, 0},
+        {"busy in auto mode for a moment", 9, 1, 3, 9, L"COM9", 4, 150},
+        {"busy interactively: one attempt", 9, 0, 3, 0, L"COM9", 1, 0},
+        {"unusable in auto mode: about a second", 9, 1, 99, 0, L"COM9", 20, 950},
+        {"names no port", 0, 1, 0, 0, L"", 1, 0},
+    };
+    for (const auto& row : rows) {
+        reset_world();
+        world.remembered = 5;
+        world.probes[5] = world.probes[9] = world.probes[110] = world.probes[111] = ProbeResult::Present;
+        world.refused_opens = row.refused_opens;
+        update_engine.auto_mode = row.auto_mode;
+        script_options.port_given = 1;
+        script_options.named_port = row.named;
+        select_initial_port();
+        EXPECT_EQ(port_number, row.opened) << row.name;
+        EXPECT_EQ(selected(), row.selected) << row.name;
+        EXPECT_EQ(std::count(world.channel_calls.begin(), world.channel_calls.end(),
+                             "open 0 " + std::to_string(row.named & 0xFF)),
+                  row.opens)
+            << row.name;
+        EXPECT_EQ(world.items_at_last_open, 0u) << row.name;   // before the scan
+        EXPECT_EQ(world.paused_ms, row.paused_ms) << row.name;
+        EXPECT_EQ(world.items.size(), 4u) << row.name;
+        EXPECT_EQ(status_text(), row.opened ? PRESS_START : PORT_UNUSABLE) << row.name;
+    }
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ static void set_line(FakeLine& line, Ev kind, const wchar_t* text, uint8_t tag)
         return;
     line.text = text ? text : L"";
     line.tag = tag;
+    if (world.line_written)
+        world.line_written(kind == Ev::Status, line.text.c_str());
 }
 
 void set_status(const wchar_t* text, uint8_t tag) { set_line(world.status, Ev::Status, text, tag); }

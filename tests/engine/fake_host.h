@@ -43,6 +43,7 @@ struct FakeWorld {
     unsigned timer_period;
     unsigned refused_writes;   // writes tried while the channel was closed
     std::function<void()> during_message;   // runs inside show_message, like a nested loop
+    std::function<void(bool status, const wchar_t* text)> line_written;   // a line's text changed
 };
 extern FakeWorld world;
 

@@ -174,3 +174,29 @@ TEST_F(OutcomeTest, ErrorReplyDuringTransferEndsTheUpdate)
     EXPECT_EQ(update_engine.state, Closing);
     EXPECT_EQ(writes().back(), WIRE_FINAL_COMMAND);
 }
+
+// A finish reply ends only an update under way: a stray success while polling or before the
+// first block would report an update the device never received.
+TEST_F(OutcomeTest, FinishReplyOutsideAnUpdateIsIgnored)
+{
+    const struct {
+        const char* name;
+        void (*enter)();
+        EngineState stays;
+    } rows[] = {
+        {"polling", [] { poll_device(); }, Polling},
+        {"automatic start pending", [] { update_engine.auto_mode = 1; update_engine.state = AutoStartPending; },
+         AutoStartPending},
+    };
+    for (const auto& row : rows) {
+        for (uint8_t result : {uint8_t(0), uint8_t(4)}) {
+            reset_world();
+            row.enter();
+            world.events.clear();
+            deliver(finish_reply_frame(result));
+            EXPECT_EQ(update_engine.state, row.stays) << row.name;
+            EXPECT_EQ(update_engine.exit_code, 127) << row.name;
+            EXPECT_TRUE(world.events.empty()) << row.name;   // no box, no write, no close, no remembered port
+        }
+    }
+}

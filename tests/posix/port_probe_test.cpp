@@ -16,6 +16,7 @@
 #include "com_devices.h"
 #include "fake_devices.h"
 #include "port_selection.h"
+#include "script_options.h"
 
 namespace {
 
@@ -39,6 +40,24 @@ TEST(ComDevices, TheTableNamesEachNumberOnce)
     }
     char tiny[4];
     EXPECT_EQ(com_device_name(33, tiny, sizeof tiny), nullptr);  // never a cut-off name
+}
+
+// -p takes the table's device names as well, with or without /dev (the device directory
+// replaces /dev for them as for every port).
+TEST(ComDevices, PortOptionNamesOfTheTable)
+{
+    const struct {
+        const char* text;
+        uint16_t port;
+    } rows[] = {
+        {"ttyUSB0", 33}, {"/dev/ttyUSB0", 33}, {"ttyS0", 1}, {"/dev/ttyACM31", 96}, {"COM33", 33},
+        {"ttyUSB32", 0}, {"/tmp/ttyUSB0", 0},  {"dev/ttyS1", 0}, {"/dev/", 0},     {"ttyusb0", 0},
+        {"tty", 0},      {"", 0},
+    };
+    setenv("TQ734_DEVICE_DIR", "/tmp/x", 1);
+    for (const auto& row : rows)
+        EXPECT_EQ(port_of_option(row.text), row.port) << row.text;
+    unsetenv("TQ734_DEVICE_DIR");
 }
 
 TEST(ComDevices, TheDeviceDirectoryIsDevUnlessOverridden)

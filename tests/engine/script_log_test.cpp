@@ -1,0 +1,211 @@
+// The log for scripts against a recorded engine run: every line's exact form, in order.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine_test.h"
+#include "firmware_image.h"
+#include "line_text.h"
+#include "run_platform.h"
+#include "script_options.h"
+#include "script_run.h"
+
+void (*line_text_observer)(TextLine line, const wchar_t* text);
+
+namespace {
+
+uint32_t clock_ms;
+std::vector<std::string> lines;
+
+}  // namespace
+
+uint32_t monotonic_ms() { return clock_ms; }
+LocalTime local_time_now() { return LocalTime{2026, 12, 9, 7, 5, 3, clock_ms % 1000, 180}; }
+void pause_ms(unsigned ms) { clock_ms += ms; }
+bool log_output_open() { return true; }
+void log_output_write(const char* bytes, unsigned length) { lines.emplace_back(bytes, length); }
+
+namespace {
+
+struct ScriptLogTest : EngineTest {
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        lines.clear();
+        clock_ms = 1000;
+        script_options = ScriptOptions();
+        world.line_written = [](bool status, const wchar_t* text) {
+            line_text_observer(status ? StatusLine : InfoLine, text);
+        };
+        world.during_message = [] {
+            const Event& box = world.events.back();
+            script_run_message(box.text.c_str(), box.has_caption ? box.caption.c_str() : nullptr, box.message_kind);
+        };
+    }
+    // The lines without their time, which the first test checks.
+    std::vector<std::string> events() const
+    {
+        std::vector<std::string> out;
+        for (const std::string& l : lines)
+            out.push_back(l.substr(l.find(' ') + 1));
+        return out;
+    }
+};
+
+std::string start_line(const char* rest)
+{
+    char type[TYPE_NAME_CAPACITY];
+    uint32_t crc = 0;
+    EXPECT_TRUE(firmware_header(type, sizeof type, &crc));
+    char crc_text[16];
+    std::snprintf(crc_text, sizeof crc_text, "0x%08X", unsigned(crc));
+    return std::string("COM7 start version=9.8.7 firmware_size=314912 firmware_type=") + type + " crc_firmware=" + crc_text +
+           " sha256=" + FIRMWARE_SHA256 + rest;
+}
+
+TEST_F(ScriptLogTest, AWholeAutomaticUpdateWithOneSilence)
+{
+    update_engine.auto_mode = 1;
+    script_options.port_given = 1;
+    script_options.named_port = 7;
+    std::strcpy(script_options.port_text, "com7");
+    script_options.limit_given = 1;
+    script_options.limit_seconds = 30;
+    std::strcpy(script_options.limit_text, "30");
+    script_run_start("9.8.7");
+    start_update();
+    for (unsigned k = 0; k <= 1230; ++k) {
+        clock_ms += 50;
+        if (k == 400) {
+            for (int resend = 0; resend < 3; ++resend) {
+                clock_ms += 1000;
+                on_reply_timer();
+            }
+        }
+        deliver(ack_frame(k));
+        if (k == 1)
+            deliver(device_frame({0x54, 0x51, 0x01, 0x02, 0x81, 0x01}));
+    }
+    clock_ms += 2500;
+    deliver(finish_reply_frame(0));
+    script_run_exit(update_engine.exit_code);
+
+    EXPECT_EQ(lines.front().substr(0, 35), "2026-12-09T07:05:03.000+03:00 COM7 ");
+    std::vector<std::string> expected = {
+        start_line(" auto=yes final_command=yes port=named p=com7 t=30 silence_limit_s=30\n"),
+        "COM7 status text=\"Ожидание\"\n",
+        "COM7 info text=\"Успешно\"\n",
+        "COM7 status text=\"Обмен информацией\"\n",
+        "COM7 device version=2.385\n",
+        "COM7 info text=\"Версия : 2.385\"\n",
+    };
+    for (unsigned tenth = 1; tenth <= 3; ++tenth)
+        expected.push_back("COM7 progress percent=" + std::to_string(tenth * 10) + " blocks=" +
+                           std::to_string((1231 * tenth + 9) / 10) + " of=1231\n");
+    expected.insert(expected.end(), {
+        "COM7 info text=\"Нет ответа\"\n",
+        "COM7 silence phase=transfer block=400 resends=3 ms=3050 ended=reply\n",
+        "COM7 info text=\"Версия : 2.385\"\n",
+    });
+    for (unsigned tenth = 4; tenth <= 10; ++tenth)
+        expected.push_back("COM7 progress percent=" + std::to_string(tenth * 10) + " blocks=" +
+                           std::to_string((1231 * tenth + 9) / 10) + " of=1231\n");
+    expected.insert(expected.end(), {
+        "COM7 status text=\"Обновление\"\n",
+        "COM7 result code=0 text=\"Обновление ПО произведено успешно.\"\n",
+        "COM7 status text=\"ЗАВЕРШЕНО\"\n",
+        "COM7 final_command sent\n",
+        "COM7 exit code=0 seconds=67.050\n",
+    });
+    EXPECT_EQ(events(), expected);
+}
+
+// Interactive: an identification, a device error in its box, -d, the port in use.
+TEST_F(ScriptLogTest, ADeviceErrorWithoutTheFinalCommand)
+{
+    update_engine.final_command_flag = 0;
+    script_run_start("9.8.7");
+    poll_device();
+    deliver(device_frame({'I', 'D', 'T', 'Q'}));
+    deliver(device_frame({0x54, 0x51, 0x01}));
+    reach_finishing();
+    deliver(finish_reply_frame(8));
+    clock_ms += 12345;
+    script_run_exit(update_engine.exit_code);
+    std::vector<std::string> expected = {
+        start_line(" auto=no final_command=no port=remembered\n"),
+        "COM7 status text=\"Ожидание\"\n",
+        "COM7 device id=TQ tq734=yes\n",
+        "COM7 device version=none\n",
+        "COM7 info text=\"Успешно\"\n",
+        "COM7 status text=\"\"\n",
+        "COM7 status text=\"Ожидание\"\n",
+        "COM7 progress percent=100 blocks=1231 of=1231\n",
+        "COM7 status text=\"Обновление\"\n",
+        "COM7 result code=8 text=\"Ошибка загрузки прошивки.\\r\\nОбновление не произведено.\"\n",
+        "COM7 status text=\"ОШИБКА!\"\n",
+        "COM7 message kind=error text=\"Ошибка загрузки прошивки.\\r\\nОбновление не произведено.\"\n",
+        "COM7 final_command not_sent reason=option_d\n",
+        "COM7 exit code=8 seconds=12.345\n",
+    };
+    EXPECT_EQ(events(), expected);
+}
+
+// -t: silent while transferring, or while waiting for the result; a bad value with -a.
+TEST_F(ScriptLogTest, SilenceLimit)
+{
+    const struct {
+        const char* name;
+        bool reach_finish;
+        unsigned silent_ms;     // after the last word from the device
+        bool gives_up;
+        const char* silence;
+    } rows[] = {
+        {"transfer, just short", false, 2900, false, nullptr},
+        {"transfer", false, 3000, true, "COM7 silence phase=transfer block=0 resends=3 ms=3000 ended=gave_up\n"},
+        {"finish", true, 3000, true, "COM7 silence phase=finish block=1230 resends=0 ms=3000 ended=gave_up\n"},
+    };
+    for (const auto& row : rows) {
+        reset_world();
+        lines.clear();
+        clock_ms = 5000;
+        script_options = ScriptOptions();
+        update_engine.auto_mode = 1;
+        script_options.limit_given = 1;
+        script_options.limit_seconds = 3;
+        script_run_start("9.8.7");
+        if (row.reach_finish)
+            reach_finishing();
+        else
+            start_update();
+        for (unsigned t = 0; t < row.silent_ms; t += 100) {
+            clock_ms += 100;
+            if (!row.reach_finish && t % 1000 == 900)
+                on_reply_timer();
+            script_run_tick();
+        }
+        EXPECT_EQ(update_engine.state == Closing, row.gives_up) << row.name;
+        EXPECT_EQ(update_engine.exit_code, 127) << row.name;
+        if (!row.gives_up)
+            continue;
+        std::vector<std::string> e = events();
+        ASSERT_GE(e.size(), 3u) << row.name;
+        EXPECT_EQ(e[e.size() - 3], row.silence) << row.name;
+        EXPECT_EQ(e[e.size() - 2], "COM7 give_up reason=silence_limit limit_s=3\n") << row.name;
+        EXPECT_EQ(e.back(), "COM7 final_command not_sent reason=gave_up\n") << row.name;
+        EXPECT_FALSE(world.channel_open) << row.name;
+        EXPECT_TRUE(events_of(Ev::Message).empty()) << row.name;
+    }
+
+    reset_world();
+    script_options = ScriptOptions();
+    script_options.limit_given = 1;
+    EXPECT_FALSE(script_run_refuses_options());   // ignored without -a
+    update_engine.auto_mode = 1;
+    EXPECT_TRUE(script_run_refuses_options());
+}
+
+}  // namespace
