@@ -81,7 +81,8 @@ remembered() { rig_reg query "$key" /v COMport 2>/dev/null | tr -d '\r' | sed -n
 e2e_start() {
     local attempt
     for attempt in 1 2 3; do
-        "$LOADER" "$UPDATER" "$@" >>"$log" 2>&1 &
+        # app_out, when set, takes the program's standard output (its log for scripts).
+        "$LOADER" "$UPDATER" "$@" >>"${app_out:-$log}" 2>>"$log" &
         app_pid=$!
         "$LOADER" "$PROBE" wait caption "$caption" 20000 >>"$log" 2>&1 && return 0
         kill -0 "$app_pid" 2>/dev/null && fail "no window"
@@ -120,6 +121,24 @@ expect_running() {
 
 # User plus system CPU time of a process so far, in clock ticks.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+
+# ms_since T0: milliseconds from a `date +%s%N` reading until now.
+ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
+
+# check_update_log FILE: a whole automatic update's log, as a script reads it: the device's
+# identity before any progress, ten progress lines, the result, the final command, exit 0 last.
+check_update_log() {
+    local f=$1
+    awk '{ print $3 }' "$f" | grep -v -x -e status -e info -e silence | tr '\n' ' ' | sed 's/  */ /g' >"$f.events"
+    grep -q -x 'start device progress progress progress progress progress progress progress progress progress progress result final_command exit ' "$f.events" ||
+        fail "$f: events $(cat "$f.events")"
+    grep -q ' result code=0 text="Обновление ПО произведено успешно."$' "$f" || fail "$f: no success result"
+    tail -1 "$f" | grep -q ' exit code=0 seconds=' || fail "$f: exit 0 is not the last line"
+    # Every line: local time with its offset, then the port.
+    grep -v -E '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}[+-][0-9]{2}:[0-9]{2} COM[0-9]+ [a-z_]+( |$)' "$f" |
+        head -3 | grep . && fail "$f: a line out of form"
+    return 0
+}
 
 shot() { import -window root "$OUTDIR/$NAME-$1.png" 2>>"$log" || fail "screenshot $1"; }
 

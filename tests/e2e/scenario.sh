@@ -256,6 +256,80 @@ soak)
         echo "soak run $run: $(( $(date +%s) - start )) s, $(report_of 65 | grep '^summary')" | tee -a "$log"
     done
     ;;
+port_option)
+    # -p names the port for this run: the remembered one is neither chosen nor opened.
+    e2e_sim 15
+    e2e_sim 19
+    remember 15
+    e2e_start -p COM19
+    wait_for status 'Нажмите "Старт"'
+    expect selected COM19
+    probe click 111
+    wait_for info 'Версия : 2.385'
+    report_of 15 | grep -q ' rx ' && fail "the remembered COM15 was used"
+    probe click 115
+    expect_exit 127
+    [ "$(remembered)" = f ] || fail "a poll changed COMport"
+    ;;
+port_option_absent_auto)
+    # A script must never wait for a technician: an unusable named port ends the run.
+    t0=$(date +%s%N)
+    app_out=$OUTDIR/$NAME.out
+    "$LOADER" "$UPDATER" -a -p COM13 >"$app_out" 2>>"$log" &
+    app_pid=$!
+    expect_exit 127 8000
+    end=$(date +%s%3N)
+    # From the program's first line: Wine's own start, slow on a busy machine, is not its doing.
+    began=$(date -d "$(head -1 "$app_out" | cut -d' ' -f1)" +%s%3N)
+    echo "ended with 127 $((end - began)) ms after its start line, $(ms_since "$t0") ms after launch" | tee -a "$log"
+    [ $((end - began)) -le 2000 ] || fail "took $((end - began)) ms"
+    grep -q ' give_up reason=port_unusable$' "$app_out" || fail "no give_up line"
+    tail -1 "$app_out" | grep -q ' exit code=127 ' || fail "exit 127 is not the last line"
+    ;;
+silence_limit)
+    # -t 3: the device falls silent at block 40; the program gives up 3 s later, without a box.
+    t0=$(date +%s%N)
+    e2e_sim 61 --silent-from-block 40
+    app_out=$OUTDIR/$NAME.out
+    e2e_start -a -p COM61 -t 3
+    expect_exit 127 30000
+    end=$(date +%s%N)
+    e2e_sim_stop 0
+    t40=$(report_of 61 | awk '$2 == "rx" && $3 == "block" && $4 == "40" && NF == 4 { print substr($1, 3); exit }')
+    [ -n "$t40" ] || fail "block 40 never arrived"
+    ms=$(( (end - t0) / 1000000 - ${t40%.*} ))
+    echo "gave up $ms ms after block 40" | tee -a "$log"
+    [ "$ms" -ge 3000 ] && [ "$ms" -le 4500 ] || fail "gave up $ms ms after block 40"
+    grep -q ' silence phase=transfer block=40 resends=[0-9]* ms=[0-9]* ended=gave_up$' "$app_out" || fail "no silence line"
+    grep -q ' give_up reason=silence_limit limit_s=3$' "$app_out" || fail "no give_up line"
+    report_of 61 | grep -q '^final command: no' || fail "a final command after giving up"
+    ;;
+eight_at_once)
+    # A production line: eight programs at once, each on its own port, nothing preset.
+    ports="21 22 23 24 25 26 27 28"
+    for p in $ports; do e2e_sim "$p"; done
+    pids=()
+    for p in $ports; do
+        "$LOADER" "$UPDATER" -a -p "COM$p" >"$OUTDIR/$NAME-com$p.log" 2>>"$log" &
+        pids+=($!)
+        sim_pids+=($!)   # stopped with the simulators, pass or fail
+    done
+    i=0
+    for p in $ports; do
+        code=0
+        wait "${pids[$i]}" || code=$?
+        i=$((i + 1))
+        [ "$code" = 0 ] || fail "COM$p: exit code $code"
+    done
+    n=0
+    for p in $ports; do
+        e2e_sim_stop "$n"
+        n=$((n + 1))
+        report_of "$p" | grep -q '^image: identical' || fail "COM$p: image not identical"
+        check_update_log "$OUTDIR/$NAME-com$p.log"
+        echo "COM$p: $(report_of "$p" | grep '^summary'), $(tail -1 "$OUTDIR/$NAME-com$p.log" | cut -d' ' -f3-)" | tee -a "$log"
+    done
+    ;;
 *)
     fail "unknown scenario $NAME"
     ;;

@@ -23,7 +23,7 @@ std::vector<std::string> lines;
 }  // namespace
 
 uint32_t monotonic_ms() { return clock_ms; }
-LocalTime local_time_now() { return LocalTime{2026, 12, 9, 7, 5, 3, clock_ms % 1000, 180}; }
+LocalTime local_time_now() { return LocalTime{2026, 12, 9, 7, 5, 3, int(clock_ms % 1000), 180}; }
 void pause_ms(unsigned ms) { clock_ms += ms; }
 bool log_output_open() { return true; }
 void log_output_write(const char* bytes, unsigned length) { lines.emplace_back(bytes, length); }
