@@ -322,6 +322,22 @@ def hold_lock(path):
     return fd
 
 
+def run_logged(*options):
+    """Starts the updater with its standard output (the log for scripts) in a file of its own;
+    for runs that may end before any window appears."""
+    global app
+    env = dict(os.environ, TQ734_DEVICE_DIR=DEV, XDG_CONFIG_HOME=CONFIG)
+    path = os.path.join(OUT, NAME + ".out")
+    app = start([UPDATER, *options], env=env, stdout=open(path, "w"), stderr=LOG)
+    return path
+
+
+def epoch_ms(iso):
+    """Milliseconds since the epoch of the log's ISO 8601 time with its offset."""
+    from datetime import datetime
+    return datetime.fromisoformat(iso).timestamp() * 1000
+
+
 def ready(*options):
     """A simulated TQ734 on the remembered COM33 and the window waiting for "СТАРТ"."""
     s = sim(33, *options)
@@ -528,6 +544,50 @@ def scenario():
         expect("msgbox", "0")
         click(115)
         expect_exit(127)
+    elif NAME == "port_option":
+        # -p names the port for this run: the remembered one is neither chosen nor opened.
+        sim(33)
+        sim(36)
+        remember(33)
+        launch("-p", "ttyUSB3")
+        wait_for("status", 'Нажмите "Старт"')
+        value("selected").startswith("COM36 ") or fail("selected " + value("selected"))
+        click(111)
+        wait_for("info", "Версия : 2.385")
+        " rx " in report(33) and fail("the remembered COM33 was used")
+        click(115)
+        expect_exit(127)
+        remembered() == "COMport=33\n" or fail("a poll changed the remembered port: %r" % remembered())
+    elif NAME == "port_option_absent_auto":
+        # An unusable named port ends an automatic run with 127, without a window to wait in.
+        out = run_logged("-a", "-p", "COM40")
+        expect_exit(127, 8000)
+        end = time.time() * 1000
+        lines = open(out).read().splitlines()
+        # From the first status line, when the port is tried: building the window under the
+        # sanitizers on a busy machine takes a second of its own before that.
+        took = end - epoch_ms(lines[1].split()[0])
+        log("ended with 127 %.0f ms after trying the port, %.0f ms after its start line" %
+            (took, end - epoch_ms(lines[0].split()[0])))
+        took <= 2000 or fail("took %.0f ms" % took)
+        lines[-2].endswith(" final_command not_sent reason=gave_up") or fail(lines[-2])
+        " exit code=127 " in lines[-1] or fail(lines[-1])
+    elif NAME == "silence_limit":
+        # -t 3: the device falls silent at block 40; the program gives up 3 s later, without a box.
+        t0 = time.time() * 1000
+        s = sim(33, "--silent-from-block", "40")
+        out = run_logged("-a", "-p", "/dev/ttyUSB0", "-t", "3")
+        expect_exit(127, 30000)
+        end = time.time() * 1000
+        stop(s)
+        t40 = next(float(l.split()[0][2:]) for l in report(33).splitlines() if l.split()[1:] == ["rx", "block", "40"])
+        after = end - t0 - t40
+        log("gave up %.0f ms after block 40" % after)
+        3000 <= after <= 4500 or fail("gave up %.0f ms after block 40" % after)
+        text = open(out).read()
+        " give_up reason=silence_limit limit_s=3\n" in text or fail("no give_up line")
+        " silence phase=transfer block=40 " in text or fail("no silence line")
+        "final command: no" in report(33) or fail("a final command after giving up")
     elif NAME == "adapter_replug":
         # The USB adapter is pulled twice and plugged back 3 s later each time under the same
         # device file: the same update goes on from the block it was at.
