@@ -91,8 +91,46 @@ run() {   # run windows|linux NAME [SIM OPTIONS]
     }'
 }
 
+# A production line: eight programs at once with -p, eight devices at wire speed; each
+# transfer as its device saw it, against the design limit.
+eight_at_once() {   # eight_at_once windows|linux
+    local build=$1 n pids=() sims=() reports=() rc
+    for n in 0 1 2 3 4 5 6 7; do
+        local link=$WINEPREFIX/dosdevices/com$((21 + n)) report=$out/$build-eight-$n-report.txt
+        [ "$build" = linux ] && link=$linux_dev/ttyUSB$n
+        "$out/native/tools/simulator/tq734_sim" --link "$link" --report "$report" --wire-time \
+            --timeout-s 300 >"$out/eight-$n-sim.out" &
+        sims+=($!)
+        reports+=("$report")
+    done
+    for n in 0 1 2 3 4 5 6 7; do
+        for _ in $(seq 100); do grep -q READY "$out/eight-$n-sim.out" && break; sleep 0.05; done
+    done
+    for n in 0 1 2 3 4 5 6 7; do
+        if [ "$build" = linux ]; then
+            TQ734_DEVICE_DIR=$linux_dev XDG_CONFIG_HOME=$linux_config "$out/native/app/tq734-updater" -a \
+                -p "ttyUSB$n" >"$out/eight-$n.log" 2>&1 &
+        else
+            "$WINE_LOADER" "$out/x86_64/app/tq734-updater.exe" -a -p "COM$((21 + n))" >"$out/eight-$n.log" 2>&1 &
+        fi
+        pids+=($!)
+    done
+    for n in 0 1 2 3 4 5 6 7; do
+        rc=0
+        wait "${pids[$n]}" || rc=$?
+        kill "${sims[$n]}" 2>/dev/null && wait "${sims[$n]}" 2>/dev/null || true
+        awk -v n="$build eight #$((n + 1))" -v rc="$rc" -v lim="$limit" -v img="$(grep '^image:' "${reports[$n]}")" '
+            / rx block 0$/ && f == "" { f = substr($1, 3) }
+            / rx finish length=/ && l == "" { l = substr($1, 3) }
+            END { t = (l - f) / 1000; printf "%-18s exit %s, %s, transfer %.2f s = %.3f x limit\n", n, rc, img, t, t / lim }' \
+            "${reports[$n]}"
+    done
+}
+
 echo "design limit: 1231 x 50 ms = $limit s"
 run windows immediate
 run windows wire-time --wire-time
 run linux immediate
 run linux wire-time --wire-time
+eight_at_once windows
+eight_at_once linux
