@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "com_devices.h"
+#include "banner.h"
 #include "engine_host.h"
 #include "grid_timer.h"
 #include "line_text.h"
@@ -37,8 +38,6 @@ bool dialog_open;
 bool selecting;   // the program itself is changing the list: no selection-change command
 
 const char CAPTION[] = "Обновитель TQ734 (CPU2)";
-const wchar_t BANNER[] =
-    L"Updater CPU2\r\n(Mar 24 2023)\r\nПрошивка(версия 2.385) была создана\r\n\tFeb 11 2025 в 17:30:32\r\n";
 // Windows' own caption of a message box that is given none (Russian system).
 const char DEFAULT_MESSAGE_CAPTION[] = "Ошибка";
 
@@ -387,7 +386,7 @@ void initialise()
     show_control(block_bar, false);
     show_control(activity_bar, false);
     gtk_window_set_title(GTK_WINDOW(dialog), CAPTION);
-    char* text = utf8_of(BANNER);
+    char* text = utf8_of(BANNER_TEXT);
     gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(banner)), text, -1);
     g_free(text);
 

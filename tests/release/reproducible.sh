@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release, built twice and compared byte for byte: once from the test command's own trees
 # (OUT/native, OUT/i686, OUT/x86_64) and once by tools/release.sh from a copy of the source in
-# another directory, later, with fresh builds. Prints the first zip's path on stdout.
+# another directory, later, with fresh builds. Prints the first zip's path on stdout. The source
+# carries the placeholder image, so both are test releases (tq734-updater-<version>-TEST.zip).
 #   reproducible.sh OUT
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -9,6 +10,7 @@ cd "$top"
 out=$1
 . tools/build_release.sh
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+export TQ_TEST_RELEASE=1
 
 zip_a=$(package_release "$out" "$out/dist")
 copy=$out/repro/another/place/tq734
