@@ -12,7 +12,17 @@ out=$1
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export TQ_TEST_RELEASE=1
 
+# A release that is not asked to be a test release refuses the placeholder image.
+if TQ_TEST_RELEASE=0 package_release "$out" "$out/dist" >/dev/null 2>&1; then
+    echo "a release without --test was made from the placeholder image" >&2
+    exit 1
+fi
 zip_a=$(package_release "$out" "$out/dist")
+case $zip_a in *-TEST.zip) ;; *) echo "the test release is named ${zip_a##*/}" >&2; exit 1 ;; esac
+head -c 200 "$out/release-stage/FIRMWARE.txt" | grep -q 'ТЕСТОВЫЙ ВЫПУСК' ||
+    { echo "FIRMWARE.txt does not begin with the test release's notice" >&2; exit 1; }
+grep -A1 '^<h1>' "$out/release-stage/ИНСТРУКЦИЯ.html" | grep -q 'class="test-release"' ||
+    { echo "the guide does not begin with the test release's notice" >&2; exit 1; }
 copy=$out/repro/another/place/tq734
 rm -rf "$out/repro"
 mkdir -p "$copy"

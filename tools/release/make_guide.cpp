@@ -323,8 +323,8 @@ bool com_table_rows(std::string& out)
     while (port <= HIGHEST_COM) {
         char first_name[16], name[16];
         if (!com_device_name(port, first_name, sizeof first_name)) {
-            out += "<tr><td class=\"code\">COM" + std::to_string(port) + "–COM" + std::to_string(HIGHEST_COM) +
-                   "</td><td>—</td><td>нет таких портов: всегда «отсутствует»</td></tr>\n";
+            out += "<tr><td class=\"nowrap\">COM" + std::to_string(port) + "–COM" + std::to_string(HIGHEST_COM) +
+                   "</td><td>—</td><td>таких портов нет, в списке они не появляются</td></tr>\n";
             break;
         }
         std::string stem = device_stem(first_name), last_name = first_name;
@@ -338,7 +338,7 @@ bool com_table_rows(std::string& out)
             ++last;
             last_name = name;
         }
-        out += "<tr><td class=\"code\">COM" + std::to_string(port) + "–COM" + std::to_string(last) + "</td><td>/dev/" +
+        out += "<tr><td class=\"nowrap\">COM" + std::to_string(port) + "–COM" + std::to_string(last) + "</td><td class=\"nowrap\">/dev/" +
                first_name + " – /dev/" + last_name + "</td><td>" + meaning + "</td></tr>\n";
         port = last + 1;
     }
