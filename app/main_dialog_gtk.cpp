@@ -8,8 +8,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "com_devices.h"
 #include "banner.h"
+#include "com_devices.h"
 #include "engine_host.h"
 #include "grid_timer.h"
 #include "line_text.h"
