@@ -8,6 +8,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "banner.h"
 #include "com_devices.h"
 #include "engine_host.h"
 #include "grid_timer.h"
@@ -36,10 +37,9 @@ GMainLoop* dialog_loop;
 guint tick_timer, reply_timer;
 bool dialog_open;
 bool selecting;   // the program itself is changing the list: no selection-change command
+bool focus_moved; // the keyboard has moved the focus since start: Enter may press a button
 
 const char CAPTION[] = "Обновитель TQ734 (CPU2)";
-const wchar_t BANNER[] =
-    L"Updater CPU2\r\n(Mar 24 2023)\r\nПрошивка(версия 2.385) была создана\r\n\tFeb 11 2025 в 17:30:32\r\n";
 // Windows' own caption of a message box that is given none (Russian system).
 const char DEFAULT_MESSAGE_CAPTION[] = "Ошибка";
 
@@ -52,7 +52,7 @@ struct BaseUnits {
     int x;  // average character width
     int y;  // character height
 };
-BaseUnits base_units = {6, 13};
+BaseUnits base_units = {6, 12};
 
 // One control of the template: identifier, rectangle in dialog units.
 struct Placement {
@@ -83,7 +83,9 @@ int dlu_y(int y)
 }
 
 // Measures the dialog font the way Windows does: the average width of the 52 Latin letters
-// (rounded) and the font's full height.
+// (rounded) and tmHeight, the font's ascent and descent each scaled to the em and rounded
+// (Arial at 11 px: 10 + 2 = 12). The height comes from unhinted metrics, since hinted ones
+// are rounded up (10 + 3) and would make the window 26 px taller than Windows makes it.
 void measure_dialog_font(GtkWidget* widget)
 {
     PangoContext* context = gtk_widget_get_pango_context(widget);
@@ -94,12 +96,18 @@ void measure_dialog_font(GtkWidget* widget)
     pango_layout_set_text(layout, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", -1);
     int width = 0, height = 0;
     pango_layout_get_pixel_size(layout, &width, &height);
-    PangoFontMetrics* metrics = pango_context_get_metrics(context, font, nullptr);
-    int ascent = PANGO_PIXELS_CEIL(pango_font_metrics_get_ascent(metrics));
-    int descent = PANGO_PIXELS_CEIL(pango_font_metrics_get_descent(metrics));
+    PangoContext* unhinted = pango_font_map_create_context(pango_context_get_font_map(context));
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    pango_cairo_context_set_font_options(unhinted, options);
+    PangoFontMetrics* metrics = pango_context_get_metrics(unhinted, font, nullptr);
+    int ascent = PANGO_PIXELS(pango_font_metrics_get_ascent(metrics));
+    int descent = PANGO_PIXELS(pango_font_metrics_get_descent(metrics));
     if (width > 0 && ascent + descent > 0)
         base_units = {(width / 26 + 1) / 2, ascent + descent};
     pango_font_metrics_unref(metrics);
+    cairo_font_options_destroy(options);
+    g_object_unref(unhinted);
     g_object_unref(layout);
     pango_font_description_free(font);
 }
@@ -288,6 +296,29 @@ void on_port_list_selection(GtkComboBox*, gpointer)
         on_port_list_changed();
 }
 
+// Enter as in the Windows dialog, which has no default push button: it presses the focused
+// button only once the keyboard has moved the focus there, never the "Выход" focused at start.
+gboolean on_key_press(GtkWidget*, GdkEventKey* event, gpointer)
+{
+    switch (event->keyval) {
+    case GDK_KEY_Tab:
+    case GDK_KEY_ISO_Left_Tab:
+    case GDK_KEY_KP_Tab:
+    case GDK_KEY_Left:
+    case GDK_KEY_Right:
+    case GDK_KEY_Up:
+    case GDK_KEY_Down:
+        focus_moved = true;
+        return FALSE;
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+    case GDK_KEY_ISO_Enter:
+        return !focus_moved;
+    default:
+        return FALSE;
+    }
+}
+
 // The window's close command ends the program like "Выход".
 gboolean on_delete(GtkWidget*, GdkEvent*, gpointer)
 {
@@ -379,6 +410,7 @@ void create_controls()
     G_GNUC_END_IGNORE_DEPRECATIONS
     g_list_free(chain);
     g_signal_connect(dialog, "delete-event", G_CALLBACK(on_delete), nullptr);
+    g_signal_connect(dialog, "key-press-event", G_CALLBACK(on_key_press), nullptr);
 }
 
 // What the Windows dialog does when it is created: icon, bars, texts, the port, the tick.
@@ -389,7 +421,7 @@ void initialise()
     show_control(block_bar, false);
     show_control(activity_bar, false);
     gtk_window_set_title(GTK_WINDOW(dialog), CAPTION);
-    char* text = utf8_of(BANNER);
+    char* text = utf8_of(BANNER_TEXT);
     gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(banner)), text, -1);
     g_free(text);
 

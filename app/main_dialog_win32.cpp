@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "banner.h"
 #include "engine_host.h"
 #include "line_text.h"
 #include "port_selection.h"
@@ -19,8 +20,6 @@ HFONT status_font;   // -13: "СТАРТ" and the status line
 HFONT info_font;     // -16: the info line
 
 const wchar_t CAPTION[] = L"Обновитель TQ734 (CPU2)";
-const wchar_t BANNER[] =
-    L"Updater CPU2\r\n(Mar 24 2023)\r\nПрошивка(версия 2.385) была создана\r\n\tFeb 11 2025 в 17:30:32\r\n";
 
 // The dialog font's height at 96 dpi (Arial 8 pt): the reference for the line fonts.
 constexpr int DIALOG_FONT_HEIGHT_96DPI = -11;
@@ -105,7 +104,7 @@ INT_PTR on_init_dialog(HWND window)
     SendMessageW(activity_bar, PBM_SETRANGE32, 0, 15);
 
     SetWindowTextW(dialog, CAPTION);
-    SetWindowTextW(banner, BANNER);
+    SetWindowTextW(banner, BANNER_TEXT);
 
     select_initial_port();
     script_run_after_initial_port();

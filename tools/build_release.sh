@@ -38,7 +38,8 @@ pe_imports() {
         dll != "" && /^\t[0-9a-f]+\t/ && $NF ~ /^[A-Za-z_]/ { print dll, $NF }'
 }
 
-# What the guide says about one executable: PE format, subsystem and versions, the imports.
+# The maintainer's record of one executable (build/release/pe-facts.txt, not shipped): PE format,
+# subsystem and versions, the imports.
 pe_facts() {
     local label=$1 exe=$2 objdump=$3
     "$objdump" -p "$exe" | awk -v label="$label" '
@@ -68,14 +69,24 @@ check_release_imports() {
 
 # The release zip from the trees OUT/native (release tools), OUT/i686 and OUT/x86_64, staged in
 # OUT/release-stage: package_release OUT DIST; prints the zip's path. SOURCE_DATE_EPOCH is the
-# time every entry carries.
+# time every entry carries. TQ_TEST_RELEASE=1 makes a test release, tq734-updater-<version>-TEST.zip,
+# whose guide and FIRMWARE.txt say at the top that its firmware must not be written into devices;
+# without it the placeholder image (type name TQ734_CPU2_PLACEHOLDER in its header) is refused.
 package_release() {
     local out=$1 dist=$2 src=$PWD
     local native=$1/native i686=$1/i686 x64=$1/x86_64
-    local tools=$native/tools/release stage=$out/release-stage version sha zip
+    local tools=$native/tools/release stage=$out/release-stage version sha zip suffix= test=()
     local files=(tq734-updater.exe x64/tq734-updater.exe ИНСТРУКЦИЯ.html FIRMWARE.txt)
     : "${SOURCE_DATE_EPOCH:?the release needs SOURCE_DATE_EPOCH}"
     version=$("$tools/make_guide" version) || return 1
+    if [ "${TQ_TEST_RELEASE:-0}" = 1 ]; then
+        test=(--test)
+        suffix=-TEST
+    elif "$tools/make_guide" placeholder; then
+        echo "the firmware built in is the placeholder image (TypFirmware=TQ734_CPU2_PLACEHOLDER), not a" \
+            "firmware release: replace resources/firmware.bin, or make a test release (tools/release.sh --test)" >&2
+        return 1
+    fi
     rm -rf "$stage"
     mkdir -p "$stage/x64" || return 1
     cp "$i686/app/tq734-updater.exe" "$stage/tq734-updater.exe" || return 1
@@ -85,11 +96,11 @@ package_release() {
     { pe_facts tq734-updater.exe "$stage/tq734-updater.exe" i686-w64-mingw32-objdump
       pe_facts x64/tq734-updater.exe "$stage/x64/tq734-updater.exe" x86_64-w64-mingw32-objdump
     } >"$out/pe-facts.txt" || return 1
-    "$tools/make_guide" guide docs/guide.html.in docs/pictures "$out/pe-facts.txt" >"$stage/ИНСТРУКЦИЯ.html" || return 1
+    "$tools/make_guide" "${test[@]}" guide docs/guide.html.in docs/pictures >"$stage/ИНСТРУКЦИЯ.html" || return 1
     "$tools/make_guide" carries "$stage/tq734-updater.exe" && "$tools/make_guide" carries "$stage/x64/tq734-updater.exe" ||
         return 1
     sha=$("$tools/make_guide" image | sha256sum | cut -c1-64)
-    "$tools/make_guide" firmware "$sha" >"$stage/FIRMWARE.txt" || return 1
+    "$tools/make_guide" "${test[@]}" firmware "$sha" >"$stage/FIRMWARE.txt" || return 1
     (cd "$stage" && sha256sum "${files[@]}" >SHA256SUMS) || return 1
     files+=(SHA256SUMS)
     if grep -rlaF -e "$src" -e "$out" -e "$dist" "$stage" >&2; then
@@ -97,7 +108,7 @@ package_release() {
         return 1
     fi
     (cd "$stage" && chmod 644 "${files[@]}" && touch -d "@$SOURCE_DATE_EPOCH" "${files[@]}") || return 1
-    zip=$dist/tq734-updater-$version.zip
+    zip=$dist/tq734-updater-$version$suffix.zip
     mkdir -p "$dist" && rm -f "$zip"
     # Fixed order, times (UTC) and modes; no directory entries, no extra fields.
     (cd "$stage" && TZ=UTC LC_ALL=C.UTF-8 zip -X -D -9 -q "$zip" "${files[@]}") || return 1

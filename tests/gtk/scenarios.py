@@ -200,6 +200,16 @@ def value(key):
         return next((cid[1:] for cid, c in controls.items() if has(c, pyatspi.STATE_FOCUSED)), "")
     if key == "msgbox":
         return str(len(boxes()))
+    if key == "size":
+        # The client area: without a window manager the X window is exactly that.
+        ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Обновитель TQ734 \\(CPU2\\)$"],
+                             capture_output=True, text=True).stdout.split()
+        if not ids:
+            return ""
+        shell = subprocess.run(["xdotool", "getwindowgeometry", "--shell", ids[0]], capture_output=True,
+                               text=True).stdout
+        geometry = dict(line.split("=", 1) for line in shell.split())
+        return "%sx%s" % (geometry.get("WIDTH"), geometry.get("HEIGHT"))
     if key in ("msgbox.text", "msgbox.caption", "msgbox.icon"):
         b = boxes()
         if not b:
@@ -364,6 +374,8 @@ def scenario():
         expect("banner", "Updater CPU2\r\n(Mar 24 2023)\r\nПрошивка(версия 2.385) была создана\r\n"
                          "\tFeb 11 2025 в 17:30:32\r\n")
         expect("focus", "115")
+        # 214 x 208 dialog units of Arial 8 pt (base units 6 x 12), as Windows lays the dialog out.
+        expect("size", "321x312")
         shot("idle")
         click(111)
         wait_for("info", "Версия : 2.385")
@@ -481,14 +493,21 @@ def scenario():
     elif NAME == "keys":
         ready()
         expect("focus", "115")
-        press("Escape")
-        time.sleep(0.5)
-        expect_running(300, "Escape closed the window")
+        # Neither Escape nor Enter acts while the focus is where the window put it at start.
+        for key in ("Escape", "Return"):
+            press(key)
+            time.sleep(0.5)
+            expect_running(300, key + " closed the window")
+            expect("focus", "115")
         # Tab in template order: the port list, "Опросить", "СТАРТ", back to "Выход". (GTK's
         # combo box does not report its focus through AT-SPI: no control shows it then.)
         for cid in ("", "111", "112", "115"):
             press("Tab")
             wait_for("focus", cid, 2000)
+            if cid == "111":
+                # Once Tab has moved the focus to a push button, Enter presses it.
+                press("Return")
+                wait_for("info", "Версия : 2.385")
         press("space")
         expect_exit(127, 5000)
     elif NAME == "interactive_update":

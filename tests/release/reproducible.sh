@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release, built twice and compared byte for byte: once from the test command's own trees
 # (OUT/native, OUT/i686, OUT/x86_64) and once by tools/release.sh from a copy of the source in
-# another directory, later, with fresh builds. Prints the first zip's path on stdout.
+# another directory, later, with fresh builds. Prints the first zip's path on stdout. The source
+# carries the placeholder image, so both are test releases (tq734-updater-<version>-TEST.zip).
 #   reproducible.sh OUT
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -9,8 +10,19 @@ cd "$top"
 out=$1
 . tools/build_release.sh
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+export TQ_TEST_RELEASE=1
 
+# A release that is not asked to be a test release refuses the placeholder image.
+if TQ_TEST_RELEASE=0 package_release "$out" "$out/dist" >/dev/null 2>&1; then
+    echo "a release without --test was made from the placeholder image" >&2
+    exit 1
+fi
 zip_a=$(package_release "$out" "$out/dist")
+case $zip_a in *-TEST.zip) ;; *) echo "the test release is named ${zip_a##*/}" >&2; exit 1 ;; esac
+head -c 200 "$out/release-stage/FIRMWARE.txt" | grep -q 'ТЕСТОВЫЙ ВЫПУСК' ||
+    { echo "FIRMWARE.txt does not begin with the test release's notice" >&2; exit 1; }
+grep -A1 '^<h1>' "$out/release-stage/ИНСТРУКЦИЯ.html" | grep -q 'class="test-release"' ||
+    { echo "the guide does not begin with the test release's notice" >&2; exit 1; }
 copy=$out/repro/another/place/tq734
 rm -rf "$out/repro"
 mkdir -p "$copy"

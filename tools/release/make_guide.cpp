@@ -1,18 +1,26 @@
 // Release texts made from the program's own tables, so that the guide cannot drift from them:
-//   make_guide version                        the program's version
-//   make_guide image                          the embedded firmware image's bytes (for its SHA-256)
-//   make_guide firmware SHA256                FIRMWARE.txt: the image's size, header and hash
-//   make_guide carries EXE                    exit code 0 when EXE holds exactly this image
-//   make_guide guide TEMPLATE PICTURES FACTS  the technician's guide: TEMPLATE with its @...@
-//                                             places filled, pictures embedded, FACTS quoted
-// Everything goes to stdout; exit code 1 when an input is missing or malformed, 2 on bad usage.
+//   make_guide version                         the program's version
+//   make_guide image                           the embedded firmware image's bytes (for its SHA-256)
+//   make_guide placeholder                     exit code 0 when the embedded image is the placeholder
+//                                              (its header's type name is TQ734_CPU2_PLACEHOLDER), 1 if not
+//   make_guide [--test] firmware SHA256        FIRMWARE.txt: the firmware's version, the image's size,
+//                                              header and hash
+//   make_guide carries EXE                     exit code 0 when EXE holds exactly this image
+//   make_guide [--test] guide TEMPLATE PICTURES  the technician's guide: TEMPLATE with its @...@
+//                                              places filled, pictures embedded
+// --test marks the texts of a test release at their top; without it the placeholder image is
+// refused, so no real release can describe it. Everything goes to stdout; exit code 1 when an
+// input is missing or malformed (or the placeholder without --test), 2 on bad usage.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "banner.h"
+#include "com_devices.h"
 #include "engine_texts.h"
 #include "firmware_image.h"
 #include "port_selection.h"
@@ -55,8 +63,32 @@ const NamedCode EXIT_CODES[] = {
 };
 
 const char HEADER_TYPE[] = "TypFirmware=";
+// The committed stand-in image's type name (tools/make_placeholder_image.cpp): the one rule by
+// which every release step tells a test image from a firmware release.
+const char PLACEHOLDER_TYPE[] = "TQ734_CPU2_PLACEHOLDER";
 const char HEADER_CRC[] = "CRC_FIRMWARE=";
 constexpr size_t MAX_TYPE_NAME = 64;
+
+// What a test release says at the top of the guide and of FIRMWARE.txt.
+const char TEST_NOTICE_TITLE[] = "ТЕСТОВЫЙ ВЫПУСК — НЕ ДЛЯ ПРИБОРОВ";
+const char* const TEST_NOTICE_LINES[] = {
+    "Прошивка внутри этой программы — тестовый образ, а не прошивка прибора TQ734.",
+    "Не записывайте её в приборы. Программа из этого архива нужна только для проверки.",
+};
+
+// Device file stems of the Linux COM table and what a technician knows them as.
+struct DeviceKind {
+    const char* stem;
+    const char* meaning;
+};
+const DeviceKind DEVICE_KINDS[] = {
+    {"ttyS", "COM-порты самого компьютера (разъёмы на плате или платы расширения)"},
+    {"ttyUSB", "переходники USB–COM"},
+    {"ttyACM", "USB-устройства, которые сами являются COM-портом (класс CDC-ACM)"},
+};
+constexpr unsigned HIGHEST_COM = 256;
+
+bool test_release = false;
 
 // Appends one code point as UTF-8.
 void append_utf8(std::string& out, uint32_t c)
@@ -109,6 +141,27 @@ std::string html_escape(const std::string& text)
         else out += c;
     }
     return out;
+}
+
+// A number with its digits in groups of three, as Russian text writes it: "314 912"; space is
+// what separates the groups (a no-break space in HTML, a plain one in FIRMWARE.txt).
+std::string grouped(unsigned long value, const char* space)
+{
+    std::string digits = std::to_string(value), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out += space;
+        out += digits[i];
+    }
+    return out;
+}
+
+// The text "Опросить" shows for the firmware the banner names, in the program's own format.
+std::string expected_version_reply()
+{
+    wchar_t text[32];
+    format_version_text(text, sizeof text / sizeof text[0], TQ_FIRMWARE_VERSION_MAJOR, TQ_FIRMWARE_VERSION_MINOR);
+    return html_text(text);
 }
 
 bool read_file(const std::string& path, std::string& content)
@@ -188,31 +241,137 @@ std::string code_list(const std::vector<unsigned>& codes)
     return out;
 }
 
-// Rows of the device's result codes 1..255, one per distinct text, in the order of the codes.
-std::string result_code_rows()
-{
+// The device's result codes 1..255 grouped by their text, in the order of the codes.
+struct CodeGroups {
     std::vector<const wchar_t*> texts;
     std::vector<std::vector<unsigned>> codes;
+};
+
+CodeGroups result_code_groups()
+{
+    CodeGroups groups;
     for (unsigned code = 1; code <= 255; ++code) {
         const wchar_t* text = result_code_text(uint8_t(code));
         size_t k = 0;
-        while (k < texts.size() && texts[k] != text)
+        while (k < groups.texts.size() && groups.texts[k] != text)
             ++k;
-        if (k == texts.size()) {
-            texts.push_back(text);
-            codes.emplace_back();
+        if (k == groups.texts.size()) {
+            groups.texts.push_back(text);
+            groups.codes.emplace_back();
         }
-        codes[k].push_back(code);
+        groups.codes[k].push_back(code);
     }
+    return groups;
+}
+
+// Rows of the device's result codes, one per distinct text.
+std::string result_code_rows()
+{
+    CodeGroups groups = result_code_groups();
     std::string out;
-    for (size_t k = 0; k < texts.size(); ++k)
-        out += "<tr><td class=\"code\">" + code_list(codes[k]) + "</td><td>" + html_text(texts[k]) + "</td></tr>\n";
+    for (size_t k = 0; k < groups.texts.size(); ++k)
+        out += "<tr><td class=\"code\">" + code_list(groups.codes[k]) + "</td><td>" + html_text(groups.texts[k]) +
+               "</td></tr>\n";
     return out;
+}
+
+// The codes that share one text ("8, 13–255"), or that text on one line: what a technician
+// cannot tell apart in the window. False when every code has a text of its own.
+bool shared_codes(bool want_text, std::string& out)
+{
+    CodeGroups groups = result_code_groups();
+    for (size_t k = 0; k < groups.texts.size(); ++k) {
+        if (groups.codes[k].size() < 2)
+            continue;
+        if (!want_text) {
+            out += code_list(groups.codes[k]);
+            return true;
+        }
+        std::string text = html_text(groups.texts[k]);
+        for (size_t at; (at = text.find("<br>")) != std::string::npos;)
+            text.replace(at, 4, " ");
+        out += text;
+        return true;
+    }
+    std::fprintf(stderr, "template: no result codes share a text\n");
+    return false;
+}
+
+// What a technician knows a device file stem as; null for a stem the guide does not explain.
+const char* device_kind_meaning(const std::string& stem)
+{
+    for (const DeviceKind& kind : DEVICE_KINDS)
+        if (stem == kind.stem)
+            return kind.meaning;
+    return nullptr;
+}
+
+// The stem of a device file name: "ttyUSB" of "ttyUSB0".
+std::string device_stem(const char* name)
+{
+    std::string stem = name;
+    while (!stem.empty() && stem.back() >= '0' && stem.back() <= '9')
+        stem.pop_back();
+    return stem;
+}
+
+// Rows of the Linux COM table from the program's own numbering: one row per run of numbers
+// with the same kind of device file, then the numbers that have none.
+bool com_table_rows(std::string& out)
+{
+    unsigned port = 1;
+    while (port <= HIGHEST_COM) {
+        char first_name[16], name[16];
+        if (!com_device_name(port, first_name, sizeof first_name)) {
+            out += "<tr><td class=\"nowrap\">COM" + std::to_string(port) + "–COM" + std::to_string(HIGHEST_COM) +
+                   "</td><td>—</td><td>таких портов нет, в списке они не появляются</td></tr>\n";
+            break;
+        }
+        std::string stem = device_stem(first_name), last_name = first_name;
+        const char* meaning = device_kind_meaning(stem);
+        if (!meaning) {
+            std::fprintf(stderr, "the guide does not explain the device files %s\n", stem.c_str());
+            return false;
+        }
+        unsigned last = port;
+        while (last + 1 <= HIGHEST_COM && com_device_name(last + 1, name, sizeof name) && device_stem(name) == stem) {
+            ++last;
+            last_name = name;
+        }
+        out += "<tr><td class=\"nowrap\">COM" + std::to_string(port) + "–COM" + std::to_string(last) + "</td><td class=\"nowrap\">/dev/" +
+               first_name + " – /dev/" + last_name + "</td><td>" + meaning + "</td></tr>\n";
+        port = last + 1;
+    }
+    return true;
+}
+
+// A port list item as the Linux window shows it: "COM33 (ttyUSB0)".
+bool com_item(const std::string& number, std::string& out)
+{
+    char name[16];
+    unsigned port = unsigned(std::strtoul(number.c_str(), nullptr, 10));
+    if (!com_device_name(port, name, sizeof name)) {
+        std::fprintf(stderr, "template: COM%s has no device file\n", number.c_str());
+        return false;
+    }
+    out += "COM" + std::to_string(port) + " (" + name + ")";
+    return true;
+}
+
+// The notice at the top of a test release's guide; nothing in a firmware release.
+std::string test_notice_html()
+{
+    if (!test_release)
+        return "";
+    std::string out = std::string("<div class=\"test-release\"><b>") + TEST_NOTICE_TITLE + "</b><br>";
+    for (const char* line : TEST_NOTICE_LINES)
+        out += std::string(line) + " ";
+    return out + "</div>";
 }
 
 // Replaces every @NAME ARG@ of the template (@@ is a plain @); an unknown name is an error,
 // not a silent gap.
-bool fill(const std::string& page, const std::string& pictures, const std::string& facts, std::string& out)
+bool fill(const std::string& page, const std::string& pictures, std::string& out)
 {
     size_t at = 0;
     while (at < page.size()) {
@@ -240,13 +399,37 @@ bool fill(const std::string& page, const std::string& pictures, const std::strin
             out += TQ_VERSION_TEXT;
             known = true;
         } else if (word == "IMAGE_SIZE") {
-            out += std::to_string(IMAGE_SIZE);
+            out += grouped(IMAGE_SIZE, "&nbsp;");
+            known = true;
+        } else if (word == "BLOCK_COUNT") {
+            out += grouped(BLOCK_COUNT, "&nbsp;");
+            known = true;
+        } else if (word == "FIRMWARE_VERSION") {
+            out += TQ_FIRMWARE_VERSION_TEXT;
+            known = true;
+        } else if (word == "FIRMWARE_MADE") {
+            out += html_escape(TQ_FIRMWARE_MADE_TEXT);
+            known = true;
+        } else if (word == "VERSION_REPLY") {
+            out += expected_version_reply();
+            known = true;
+        } else if (word == "TEST_NOTICE") {
+            out += test_notice_html();
             known = true;
         } else if (word == "RESULT_CODES") {
             out += result_code_rows();
             known = true;
-        } else if (word == "FACTS") {
-            out += html_escape(facts);
+        } else if (word == "SHARED_CODES" || word == "SHARED_TEXT") {
+            if (!shared_codes(word == "SHARED_TEXT", out))
+                return false;
+            known = true;
+        } else if (word == "COM_TABLE") {
+            if (!com_table_rows(out))
+                return false;
+            known = true;
+        } else if (word == "COM_ITEM") {
+            if (!com_item(arg, out))
+                return false;
             known = true;
         } else if (word == "PICTURE") {
             if (!picture(pictures, arg, out))
@@ -274,10 +457,10 @@ bool fill(const std::string& page, const std::string& pictures, const std::strin
     return true;
 }
 
-int make_guide(const char* template_path, const char* pictures, const char* facts_path)
+int make_guide(const char* template_path, const char* pictures)
 {
-    std::string page, facts, out;
-    if (!read_file(template_path, page) || !read_file(facts_path, facts) || !fill(page, pictures, facts, out))
+    std::string page, out;
+    if (!read_file(template_path, page) || !fill(page, pictures, out))
         return 1;
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
@@ -320,10 +503,23 @@ int make_firmware_text(const char* sha256)
     char crc_text[16];
     std::snprintf(crc_text, sizeof crc_text, "0x%08X", unsigned(crc));
     std::string out = "\xEF\xBB\xBF";
+    if (test_release) {
+        out += std::string("ВНИМАНИЕ: ") + TEST_NOTICE_TITLE + "\r\n";
+        for (const char* line : TEST_NOTICE_LINES)
+            out += std::string(line) + "\r\n";
+        out += "\r\n";
+    }
+    wchar_t reply[32];
+    format_version_text(reply, sizeof reply / sizeof reply[0], TQ_FIRMWARE_VERSION_MAJOR, TQ_FIRMWARE_VERSION_MINOR);
+    std::string reply_text;
+    for (const wchar_t* p = reply; *p; ++p)
+        append_utf8(reply_text, uint32_t(*p));
     out += "Прошивка CPU2, встроенная в tq734-updater " TQ_VERSION_TEXT "\r\n";
-    out += "(tq734-updater.exe и x64/tq734-updater.exe несут один и тот же образ)\r\n\r\n";
+    out += "(в tq734-updater.exe и x64/tq734-updater.exe один и тот же образ)\r\n\r\n";
+    out += "Версия прошивки:  " TQ_FIRMWARE_VERSION_TEXT ", создана " TQ_FIRMWARE_MADE_TEXT "   (как в окне программы)\r\n";
+    out += "После обновления кнопка \"Опросить\" показывает: " + reply_text + "\r\n";
     out += "Версия программы: " TQ_VERSION_TEXT "\r\n";
-    out += "Размер образа:    " + std::to_string(IMAGE_SIZE) + " байт\r\n";
+    out += "Размер образа:    " + grouped(IMAGE_SIZE, " ") + " байт\r\n";
     out += "Тип прошивки:     " + type_name + "   (TypFirmware= в заголовке образа)\r\n";
     out += std::string("CRC_FIRMWARE:     ") + crc_text + "   (4 байта после CRC_FIRMWARE=, младший байт первым)\r\n";
     out += std::string("SHA-256 образа:   ") + sha256 + "\r\n";
@@ -345,10 +541,35 @@ int check_carries(const char* path)
     return 0;
 }
 
+// True when the embedded image is the committed placeholder, by its header's type name.
+bool image_is_placeholder()
+{
+    std::string type_name;
+    uint32_t crc = 0;
+    return read_header(type_name, crc) && type_name == PLACEHOLDER_TYPE;
+}
+
+// A release text of the placeholder image is always a test release's.
+bool refuse_placeholder()
+{
+    if (test_release || !image_is_placeholder())
+        return false;
+    std::fprintf(stderr,
+                 "the embedded firmware is the placeholder (TypFirmware=%s): only a test release (--test) may "
+                 "describe it\n",
+                 PLACEHOLDER_TYPE);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::strcmp(argv[1], "--test") == 0) {
+        test_release = true;
+        --argc;
+        ++argv;
+    }
     std::string command = argc >= 2 ? argv[1] : "";
     if (command == "version" && argc == 2) {
         std::printf("%s\n", TQ_VERSION_TEXT);
@@ -356,12 +577,16 @@ int main(int argc, char** argv)
     }
     if (command == "image" && argc == 2)
         return std::fwrite(FirmwareImage, 1, IMAGE_SIZE, stdout) == IMAGE_SIZE ? 0 : 1;
+    if (command == "placeholder" && argc == 2)
+        return image_is_placeholder() ? 0 : 1;
     if (command == "firmware" && argc == 3)
-        return make_firmware_text(argv[2]);
+        return refuse_placeholder() ? 1 : make_firmware_text(argv[2]);
     if (command == "carries" && argc == 3)
         return check_carries(argv[2]);
-    if (command == "guide" && argc == 5)
-        return make_guide(argv[2], argv[3], argv[4]);
-    std::fprintf(stderr, "usage: make_guide version | image | firmware SHA256 | carries EXE | guide TEMPLATE PICTURES FACTS\n");
+    if (command == "guide" && argc == 4)
+        return refuse_placeholder() ? 1 : make_guide(argv[2], argv[3]);
+    std::fprintf(stderr,
+                 "usage: make_guide version | image | placeholder | [--test] firmware SHA256 | carries EXE | "
+                 "[--test] guide TEMPLATE PICTURES\n");
     return 2;
 }
