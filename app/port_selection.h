@@ -27,6 +27,9 @@ void hide_progress_bars();
 ProbeResult probe_port(unsigned n);
 
 void scan_ports();
+// The technician opens the list: the same scan again, keeping the selected port selected (and
+// listed, even when it has gone). Nothing is reopened.
+void rescan_ports();
 void select_initial_port();
 void open_port();
 void on_port_list_changed();
