@@ -127,12 +127,16 @@ hot_plug)
     remember 61
     e2e_start
     wait_for status 'Нажмите "Старт"'
+    probe drop 1 >/dev/null || fail "the list did not open"
+    shot list-before
+    probe drop 0 >/dev/null
     before=$(value ports)
     echo "ports before the plug: $before" | tee -a "$log"
     e2e_sim 66
     expect ports "$before"   # nothing scans by itself
     probe drop 1 >/dev/null || fail "the list did not open"
     expect dropped 1
+    shot list-after
     after=$(value ports)
     echo "ports after the plug, list opened: $after" | tee -a "$log"
     case ",$after," in *,COM61,*COM66,*) ;; *) fail "ports '$after'" ;; esac
