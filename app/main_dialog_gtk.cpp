@@ -38,6 +38,8 @@ guint tick_timer, reply_timer;
 bool dialog_open;
 bool selecting;   // the program itself is changing the list: no selection-change command
 bool focus_moved; // the keyboard has moved the focus since start: Enter may press a button
+bool pick_changed;   // the selection changed with the latest pick from the open list
+bool scanned_for_popup;   // the ports were scanned for the popup that is opening
 
 const char CAPTION[] = "Обновитель TQ734 (CPU2)";
 // Windows' own caption of a message box that is given none (Russian system).
@@ -292,8 +294,81 @@ void on_button(GtkButton* button, gpointer)
 // The technician picked another item; the program's own selections do not count.
 void on_port_list_selection(GtkComboBox*, gpointer)
 {
-    if (!selecting)
+    if (selecting)
+        return;
+    pick_changed = true;
+    on_port_list_changed();
+}
+
+// An item of the open list was chosen. The combo box reports a change only when the selection
+// really changes; picking the selected item again must still retry a port that failed to open
+// (on_port_list_changed() compares with the port number, which is 0 then), as on Windows.
+void on_port_list_pick(GtkWidget*, const char*, gpointer)
+{
+    if (!pick_changed)
         on_port_list_changed();
+    pick_changed = false;
+}
+
+// The popup's own activation signal tells every pick, the same item too. The combo box may
+// make its popup anew (on a theme change), so this is checked each time the popup opens;
+// a popup of another kind (a tree view) gives no such signal and only changes count then.
+void follow_popup_picks()
+{
+    AtkObject* accessible = gtk_combo_box_get_popup_accessible(GTK_COMBO_BOX(port_list));
+    GtkWidget* popup = GTK_IS_ACCESSIBLE(accessible) ? gtk_accessible_get_widget(GTK_ACCESSIBLE(accessible)) : nullptr;
+    if (!popup || !g_signal_lookup("menu-activate", G_OBJECT_TYPE(popup)))
+        return;
+    if (!g_signal_handler_find(popup, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
+                               reinterpret_cast<gpointer>(on_port_list_pick), nullptr))
+        g_signal_connect(popup, "menu-activate", G_CALLBACK(on_port_list_pick), nullptr);
+}
+
+// The ports are scanned again before the popup takes its size and place from the items.
+void scan_before_popup()
+{
+    rescan_ports();
+    scanned_for_popup = true;
+}
+
+// Opening by the keyboard, by an accessibility tool, or by the button toggled: the combo box's
+// own signal, before it opens the popup.
+void on_port_list_popup_request(GtkComboBox*, gpointer)
+{
+    scan_before_popup();
+}
+
+// A click opens the popup from the list's button before any signal of the combo box: the
+// button's first look at the event comes earlier still.
+gboolean on_port_list_button_event(GtkWidget*, GdkEvent* event, gpointer)
+{
+    if (event->type == GDK_BUTTON_PRESS && event->button.button == GDK_BUTTON_PRIMARY)
+        scan_before_popup();
+    return FALSE;
+}
+
+// The list's inner button, at any depth of the combo box's own children.
+void find_port_list_button(GtkWidget* child, gpointer found)
+{
+    if (GTK_IS_TOGGLE_BUTTON(child))
+        *static_cast<GtkWidget**>(found) = child;
+    else if (GTK_IS_CONTAINER(child))
+        gtk_container_forall(GTK_CONTAINER(child), find_port_list_button, found);
+}
+
+// The list's popup opened: picks from it are followed; if it opened by a way not seen above,
+// the ports are scanned now (the open menu may keep its size until it opens again).
+void on_port_list_popup(GObject*, GParamSpec*, gpointer)
+{
+    gboolean shown = FALSE;
+    g_object_get(port_list, "popup-shown", &shown, nullptr);
+    if (!shown)
+        return;
+    pick_changed = false;
+    follow_popup_picks();
+    if (!scanned_for_popup)
+        rescan_ports();
+    scanned_for_popup = false;
 }
 
 // Enter as in the Windows dialog, which has no default push button: it presses the focused
@@ -386,6 +461,12 @@ void create_controls()
     place(fixed, port_label, IDC_PORT_LABEL);
     port_list = gtk_combo_box_text_new();
     g_signal_connect(port_list, "changed", G_CALLBACK(on_port_list_selection), nullptr);
+    g_signal_connect(port_list, "popup", G_CALLBACK(on_port_list_popup_request), nullptr);
+    g_signal_connect(port_list, "notify::popup-shown", G_CALLBACK(on_port_list_popup), nullptr);
+    GtkWidget* list_button = nullptr;
+    gtk_container_forall(GTK_CONTAINER(port_list), find_port_list_button, &list_button);
+    if (list_button)
+        g_signal_connect(list_button, "event", G_CALLBACK(on_port_list_button_event), nullptr);
     place(fixed, port_list, IDC_PORT_LIST);
     poll_button = make_button("Опросить");
     place(fixed, poll_button, IDC_POLL);

@@ -112,7 +112,8 @@ INT_PTR on_init_dialog(HWND window)
     return TRUE;
 }
 
-// WM_COMMAND: the three buttons whatever their notification, the port list on a selection change.
+// WM_COMMAND: the three buttons whatever their notification, the port list on a selection change
+// and on being opened (the ports are scanned again then).
 INT_PTR on_command(WPARAM wparam)
 {
     switch (LOWORD(wparam)) {
@@ -128,6 +129,8 @@ INT_PTR on_command(WPARAM wparam)
     case IDC_PORT_LIST:
         if (HIWORD(wparam) == CBN_SELCHANGE)
             on_port_list_changed();
+        else if (HIWORD(wparam) == CBN_DROPDOWN)
+            rescan_ports();
         return TRUE;
     default:
         return FALSE;   // 1 and 2 (Enter, Escape) included: Escape does not close the window

@@ -63,25 +63,52 @@ uint16_t selected_port()
     return parse_port_text(text, &n) ? n : 0;
 }
 
+// Lists the present and busy ports in increasing order, and `kept` among them even when it has
+// gone, so that the list never changes under the port in use. With no port found it offers
+// COM1 and COM2.
+void fill_port_list(uint16_t kept)
+{
+    bool listed[HIGHEST_PORT + 1] = {};
+    bool found = false;
+    for (unsigned n = 1; n <= HIGHEST_PORT; ++n)
+        if (probe_port(n) != ProbeResult::Absent)
+            listed[n] = found = true;
+    if (!found)
+        listed[1] = listed[2] = true;
+    if (kept != 0 && kept <= HIGHEST_PORT)
+        listed[kept] = true;
+    port_list_clear();
+    wchar_t text[PORT_TEXT_CAPACITY];
+    for (unsigned n = 1; n <= HIGHEST_PORT; ++n) {
+        if (!listed[n])
+            continue;
+        format_port_text(n, text);
+        port_list_add(text);
+    }
+}
+
 }  // namespace
 
 // A present or busy port is listed; with none at all the list offers COM1 and COM2.
 void scan_ports()
 {
-    port_list_clear();
-    bool added = false;
+    fill_port_list(0);
+}
+
+// The list is being opened: fill it again, the selected item staying selected. Nothing is
+// reopened. Not while an update runs (the list is disabled then; this is the guard behind it).
+void rescan_ports()
+{
+    if (update_engine.state == Transferring || update_engine.state == Finishing || update_engine.state == Closing)
+        return;
+    uint16_t kept = selected_port();
+    fill_port_list(kept);
+    if (kept == 0)
+        return;
+    // The list runs in increasing order, so COMn is the first item that begins with its text.
     wchar_t text[PORT_TEXT_CAPACITY];
-    for (unsigned n = 1; n <= HIGHEST_PORT; ++n) {
-        if (probe_port(n) == ProbeResult::Absent)
-            continue;
-        format_port_text(n, text);
-        port_list_add(text);
-        added = true;
-    }
-    if (!added) {
-        port_list_add(L"COM1");
-        port_list_add(L"COM2");
-    }
+    format_port_text(kept, text);
+    port_list_select_prefix(text);
 }
 
 // Programs started side by side each scan every port for a moment, so the named port is

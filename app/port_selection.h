@@ -29,6 +29,9 @@ void hide_progress_bars();
 ProbeResult probe_port(unsigned n);
 
 void scan_ports();
+// The technician opens the list: the same scan again, keeping the selected port selected (and
+// listed, even when it has gone). Nothing is reopened.
+void rescan_ports();
 // The remembered port, or the port named with -p: that one is opened before the list is
 // filled (in auto mode tried for about 1 s) and no other port is chosen in its place.
 void select_initial_port();

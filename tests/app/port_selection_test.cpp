@@ -214,4 +214,99 @@ TEST_F(PortSelection, NamedPort)
     }
 }
 
+// Opening the list scans again; the selected port stays selected, and listed even when gone.
+struct RescanRow {
+    const char* what;
+    std::vector<unsigned> before;   // present at start-up; the first is selected and opened
+    std::vector<unsigned> after;    // present when the list is opened
+    std::vector<std::wstring> items;
+    std::wstring selected;
+};
+
+const RescanRow RESCAN_ROWS[] = {
+    {"a port plugged in after start is listed", {5}, {5, 7}, {L"COM5", L"COM7"}, L"COM5"},
+    {"one plugged in below the selected", {7}, {3, 7}, {L"COM3", L"COM7"}, L"COM7"},
+    {"the selected one gone stays listed", {5, 7}, {7}, {L"COM5", L"COM7"}, L"COM5"},
+    {"the selected one gone, a new one above", {5}, {40}, {L"COM5", L"COM40"}, L"COM5"},
+    {"COM3 is not taken for COM33", {3, 33}, {3, 30, 33}, {L"COM3", L"COM30", L"COM33"}, L"COM3"},
+    {"every port gone: the fallback and the selected", {5}, {}, {L"COM1", L"COM2", L"COM5"}, L"COM5"},
+    {"the fallback's COM1 selected, nothing plugged in", {}, {}, {L"COM1", L"COM2"}, L"COM1"},
+    {"the fallback's COM1 selected, an adapter plugged in", {}, {40}, {L"COM1", L"COM40"}, L"COM1"},
+};
+
+TEST_F(PortSelection, RescanKeepsTheSelectionAndReopensNothing)
+{
+    for (const RescanRow& row : RESCAN_ROWS) {
+        SCOPED_TRACE(row.what);
+        reset_world();
+        for (unsigned n : row.before)
+            world.probes[n] = ProbeResult::Present;
+        select_initial_port();
+        uint16_t opened = port_number;
+        update_engine.state = Polling;
+        for (auto& p : world.probes)
+            p = ProbeResult::Absent;
+        for (unsigned n : row.after)
+            world.probes[n] = ProbeResult::Present;
+        size_t calls = world.channel_calls.size(), writes = world.status_writes.size();
+        rescan_ports();
+        EXPECT_EQ(world.items, row.items);
+        EXPECT_EQ(selected(), row.selected);
+        EXPECT_EQ(port_number, opened);
+        EXPECT_EQ(world.channel_calls.size(), calls);
+        EXPECT_EQ(world.status_writes.size(), writes);
+        EXPECT_EQ(update_engine.state, Polling);
+    }
+}
+
+TEST_F(PortSelection, AGonePortIsDroppedAtTheFirstRescanAfterAnotherIsChosen)
+{
+    world.probes[5] = world.probes[7] = ProbeResult::Present;
+    select_initial_port();
+    world.probes[5] = ProbeResult::Absent;
+    rescan_ports();
+    ASSERT_EQ(world.items, (std::vector<std::wstring>{L"COM5", L"COM7"}));
+    world.selected = 1;
+    on_port_list_changed();
+    ASSERT_EQ(port_number, 7);
+    EXPECT_EQ(world.items, (std::vector<std::wstring>{L"COM5", L"COM7"}));   // not under the new open
+    rescan_ports();
+    EXPECT_EQ(world.items, (std::vector<std::wstring>{L"COM7"}));
+    EXPECT_EQ(selected(), L"COM7");
+    EXPECT_EQ(port_number, 7);
+}
+
+TEST_F(PortSelection, AFailedPortPickedAgainAfterARescanRetries)
+{
+    world.probes[5] = ProbeResult::Busy;
+    world.open_succeeds = false;
+    select_initial_port();
+    ASSERT_EQ(port_number, 0);
+    world.probes[5] = ProbeResult::Present;
+    rescan_ports();
+    EXPECT_EQ(selected(), L"COM5");
+    EXPECT_EQ(port_number, 0);   // the rescan alone opens nothing
+    world.open_succeeds = true;
+    on_port_list_changed();
+    EXPECT_EQ(port_number, 5);
+    EXPECT_EQ(status_text(), PRESS_START);
+}
+
+TEST_F(PortSelection, NoRescanWhileAnUpdateRunsOrAfterIt)
+{
+    for (EngineState state : {Transferring, Finishing, Closing}) {
+        SCOPED_TRACE(int(state));
+        reset_world();
+        world.probes[5] = ProbeResult::Present;
+        select_initial_port();
+        update_engine.state = state;
+        world.probes[7] = ProbeResult::Present;
+        world.probes[5] = ProbeResult::Absent;
+        rescan_ports();
+        EXPECT_EQ(world.items, (std::vector<std::wstring>{L"COM5"}));
+        EXPECT_EQ(selected(), L"COM5");
+        EXPECT_EQ(update_engine.state, state);
+    }
+}
+
 }  // namespace

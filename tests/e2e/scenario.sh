@@ -110,6 +110,64 @@ busy_port)
     expect c111.visible 0
     expect c112.visible 0
     expect c121.visible 0
+    # Freed (a device behind it now), the port opens when it is picked again.
+    rm -f "$WINEPREFIX/dosdevices/com62"
+    e2e_sim 62
+    probe select COM62
+    wait_for status 'Нажмите "Старт"'
+    expect c111.visible 1
+    expect c112.visible 1
+    probe click 115
+    expect_exit 127
+    ;;
+hot_plug)
+    # Adapters plugged in and pulled after start: the list follows them each time it is
+    # opened; the port in use stays selected, and listed while it is, even when gone.
+    e2e_sim 61
+    remember 61
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    probe drop 1 >/dev/null || fail "the list did not open"
+    shot list-before
+    probe drop 0 >/dev/null
+    before=$(value ports)
+    echo "ports before the plug: $before" | tee -a "$log"
+    e2e_sim 66
+    expect ports "$before"   # nothing scans by itself
+    probe drop 1 >/dev/null || fail "the list did not open"
+    expect dropped 1
+    shot list-after
+    after=$(value ports)
+    echo "ports after the plug, list opened: $after" | tee -a "$log"
+    case ",$after," in *,COM61,*COM66,*) ;; *) fail "ports '$after'" ;; esac
+    expect selected COM61
+    expect status 'Нажмите "Старт"'
+    probe drop 0 >/dev/null
+    expect dropped 0
+    # The channel was not reopened and still works.
+    probe click 111
+    wait_for info 'Версия : 2.385'
+    e2e_sim_stop 0
+    rm -f "$WINEPREFIX/dosdevices/com61"
+    probe drop 1 >/dev/null || fail "the list did not open"
+    gone=$(value ports)
+    echo "ports with COM61 gone, still selected: $gone" | tee -a "$log"
+    case ",$gone," in *,COM61,*COM66,*) ;; *) fail "ports '$gone'" ;; esac
+    expect selected COM61
+    probe drop 0 >/dev/null
+    probe select COM66
+    wait_for selected COM66
+    wait_for info ''
+    wait_for status 'Нажмите "Старт"'
+    probe drop 1 >/dev/null || fail "the list did not open"
+    dropped=$(value ports)
+    echo "ports after COM66 was chosen: $dropped" | tee -a "$log"
+    case ",$dropped," in *,COM61,*) fail "COM61 still listed: '$dropped'" ;; *,COM66,*) ;; *) fail "ports '$dropped'" ;; esac
+    expect selected COM66
+    probe drop 0 >/dev/null
+    probe click 111
+    wait_for info 'Версия : 2.385'
+    report_of 66 | grep -q 'rx identify request' || fail "COM66 was not polled"
     probe click 115
     expect_exit 127
     ;;

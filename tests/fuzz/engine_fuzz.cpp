@@ -35,6 +35,7 @@ enum Op : uint8_t {
     OP_LINE_LOST,     // the adapter is pulled: writes fail, nothing is read
     OP_LINE_BACK,     // the adapter is back under the same name
     OP_DISMISS,       // the message box is dismissed
+    OP_OPEN_LIST,     // the port list is opened and scanned again (only while enabled)
     OP_COUNT,
 };
 
@@ -358,6 +359,16 @@ bool run_event(uint8_t op, bool in_box)
     case OP_DISMISS:
         if (in_box)
             return false;
+        break;
+    case OP_OPEN_LIST:
+        if (!in_box && list_enabled) {
+            EngineState state = update_engine.state;
+            uint16_t port = port_number;
+            size_t events = world.events.size();
+            rescan_ports();
+            check(update_engine.state == state && port_number == port && world.events.size() == events,
+                  "opening the list touched the engine, the port or the line");
+        }
         break;
     }
     return true;

@@ -2,6 +2,8 @@
 //   window_probe state                 print the window's state as key=value lines (UTF-8)
 //   window_probe click ID              press push button ID
 //   window_probe select TEXT           pick the port list item TEXT (as a user's choice)
+//   window_probe drop 1|0              open (1) or close (0) the port list's drop-down, as a click
+//                                      on its arrow does (opening sends the dialog CBN_DROPDOWN)
 //   window_probe dismiss               press OK in the updater's message box
 //   window_probe wait KEY VALUE MS     wait until state line KEY equals VALUE (a bar: reaches it)
 //   window_probe fonts                 print the heights of the fonts of "СТАРТ" and both lines,
@@ -137,6 +139,7 @@ std::string describe(HWND dialog)
         selected = utf8(item);
     }
     emit(out, "selected", selected);
+    emit(out, "dropped", SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0) ? "1" : "0");
     HWND focus_owner = nullptr;
     GUITHREADINFO gui = {};
     gui.cbSize = sizeof gui;
@@ -207,6 +210,19 @@ int cmd_select(const std::wstring& text)
     SendMessageW(list, CB_SETCURSEL, WPARAM(i), 0);
     PostMessageW(d, WM_COMMAND, MAKEWPARAM(132, CBN_SELCHANGE), LPARAM(list));
     return 0;
+}
+
+// Sent, not posted: the probe returns once the list has been filled and opened (or closed).
+int cmd_drop(bool open)
+{
+    HWND d = find_dialog();
+    if (!d)
+        return 1;
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(GetDlgItem(d, 132), CB_SHOWDROPDOWN, open ? TRUE : FALSE, 0, SMTO_ABORTIFHUNG, 5000,
+                               &result)
+               ? 0
+               : 1;
 }
 
 int cmd_dismiss()
@@ -318,6 +334,8 @@ int wmain(int argc, wchar_t** argv)
         return cmd_click(_wtoi(argv[2]));
     if (argc >= 3 && wcscmp(argv[1], L"select") == 0)
         return cmd_select(argv[2]);
+    if (argc >= 3 && wcscmp(argv[1], L"drop") == 0)
+        return cmd_drop(_wtoi(argv[2]) != 0);
     if (argc >= 2 && wcscmp(argv[1], L"dismiss") == 0)
         return cmd_dismiss();
     if (argc >= 5 && wcscmp(argv[1], L"wait") == 0)
@@ -326,6 +344,6 @@ int wmain(int argc, wchar_t** argv)
         return cmd_fonts();
     if (argc >= 7 && wcscmp(argv[1], L"dpi") == 0)
         return cmd_dpi(_wtoi(argv[2]), _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]));
-    print("usage: window_probe state | click ID | select TEXT | dismiss | wait KEY VALUE MS | fonts | dpi N L T W H\n");
+    print("usage: window_probe state | click ID | select TEXT | drop 1|0 | dismiss | wait KEY VALUE MS | fonts | dpi N L T W H\n");
     return 2;
 }
