@@ -82,6 +82,9 @@ set(CPACK_PACKAGE_VENDOR Ostrel)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${tq_deb_summary}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Folders as Debian has them, whatever the builder's umask.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 # A role address: the one to change when the package is handed over.
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Ostrel firmware support <firmware-support@ostrel.ru>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

@@ -27,6 +27,9 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
         { echo "no git history here: set SOURCE_DATE_EPOCH" >&2; exit 1; }
 fi
 export SOURCE_DATE_EPOCH
+# Files the build makes (the compressed pages, the guide) get Debian's modes whatever the
+# caller's umask; CPack's folders too (CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS).
+umask 022
 
 # Debian's hardening (relro and bindnow, fortified functions with -O2, the strong stack
 # protector). No -g: no debug package is made, and the program is stripped.
