@@ -21,6 +21,15 @@ fi
 grep -q 'TQ734_CPU2_PLACEHOLDER' "$out/deb-refusal.log" ||
     { cat "$out/deb-refusal.log" >&2; echo "FAIL: refused, but not for the placeholder" >&2; exit 1; }
 echo "   a release package from the placeholder image: refused"
+# Another type name in the header (same length, so the same size): a release, not marked.
+real=$out/deb-real
+mkdir -p "$real"
+{ printf 'TypFirmware=TQ734_CPU2_CANDIDATE01'; tail -c +35 resources/firmware.bin; } >"$real/image.bin"
+cmake -S . -B "$real" -DTQ_SANITIZE=OFF -DTQ_TESTS=OFF "-DTQ_FIRMWARE_IMAGE=$real/image.bin" >"$real/configure.log" 2>&1 ||
+    { cat "$real/configure.log" >&2; exit 1; }
+grep -q 'set(CPACK_PACKAGE_VERSION "1.0.0")' "$real/CPackConfig.cmake" && ! grep -q 'TEST' "$real/CPackConfig.cmake" ||
+    { echo "FAIL: a package of another image is marked as a test" >&2; exit 1; }
+echo "   a package of another image: version 1.0.0, not marked"
 
 deb_a=$(bash tools/build_deb.sh --test "$out/deb-a")
 copy=$out/deb-repro/another/place/tq734
