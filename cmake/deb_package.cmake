@@ -15,12 +15,33 @@ if(tq_image_head STREQUAL tq_placeholder_head)
 else()
   set(TQ_FIRMWARE_PLACEHOLDER OFF CACHE INTERNAL "The built-in image is the placeholder")
 endif()
+# The type name itself, for the package's description: the header's text up to "CRC_FIRMWARE=".
+file(READ "${TQ_FIRMWARE_IMAGE}" tq_header_hex LIMIT 128 HEX)
+string(HEX "CRC_FIRMWARE=" tq_crc_hex)
+string(FIND "${tq_header_hex}" "${tq_crc_hex}" tq_crc_at)
+set(tq_firmware_type "")
+if(tq_image_head MATCHES "^5479704669726d776172653d" AND tq_crc_at GREATER 24)   # "TypFirmware="
+  math(EXPR tq_last "${tq_crc_at} - 2")
+  foreach(at RANGE 24 ${tq_last} 2)
+    string(SUBSTRING "${tq_header_hex}" ${at} 2 byte)
+    math(EXPR code "0x${byte}")
+    if(code LESS 33 OR code GREATER 126)   # only a printable name is shown
+      set(tq_firmware_type "")
+      break()
+    endif()
+    string(ASCII ${code} char)
+    string(APPEND tq_firmware_type "${char}")
+  endforeach()
+endif()
+if(tq_firmware_type STREQUAL "")
+  set(tq_firmware_type "(not readable from the image's header)")
+endif()
 option(TQ_TEST_PACKAGE "Mark the .deb as a test build (always so for the placeholder image)" OFF)
 
 set(TQ_DEB_VERSION ${PROJECT_VERSION})
 set(tq_deb_summary "TQ734 CPU2 firmware updater")
 set(tq_deb_test_words "")
-set(TQ_DEB_CHANGELOG_NOTE "Release build.")
+set(TQ_DEB_CHANGELOG_NOTE "Firmware type ${tq_firmware_type}.")
 if(TQ_TEST_PACKAGE OR TQ_FIRMWARE_PLACEHOLDER)
   # "~test" sorts before the release of the same number, which therefore replaces it.
   set(TQ_DEB_VERSION ${PROJECT_VERSION}~test)
@@ -95,5 +116,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Writes the CPU2 firmware built into the program into a TQ734
 device over a serial port (115,200 baud 8N1), with a window for the
-technician and options for scripts (-a automatic, -d no final command).${tq_deb_test_words}")
+technician and options for scripts (see tq734-updater(1)).
+
+Firmware type: ${tq_firmware_type}.${tq_deb_test_words}")
 include(CPack)
