@@ -108,8 +108,15 @@ for _ in $(seq 200); do
 done
 [ -n "$wid" ] || fail "no window appeared: $(cat "$run/app.out")"
 sleep 0.3
-size=$(DISPLAY=:$n xwininfo -id "$wid" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
-import -display ":$n" -window "$wid" "$dir/window.png" 2>>"$log" || say "no screenshot (the window closed first)"
+geometry=$(DISPLAY=:$n xwininfo -id "$wid" | awk '/Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+    /Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h "+" x "+" y }' || true)
+[[ $geometry =~ ^[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+$ ]] || fail "the window could not be measured ($geometry)"
+size=${geometry%%+*}
+# The whole screen, cut to the window: a capture of the window itself can hang when the window
+# closes under it, and this one closes by itself.
+rm -f "$dir/window.png"
+timeout 20 import -display ":$n" -window root -crop "$geometry" +repage "$dir/window.png" 2>>"$log" ||
+    say "no screenshot"
 rc=0
 wait "$app_pid" || rc=$?
 app_pid=""
