@@ -20,8 +20,9 @@ case $out in /*) ;; *) out=$top/$out ;; esac
 [ "$test_build" = 1 ] && test_flag=ON || test_flag=OFF
 
 . tests/rig/packages.sh
-# What a package build needs, not the whole test rig.
-TQ_PACKAGES="cmake make g++ pkg-config libgtk-3-dev dpkg-dev git" ensure_packages >&2
+# What a package build needs, not the whole test rig (CPack finds the libraries with file
+# and dpkg-shlibdeps).
+TQ_PACKAGES="cmake make g++ pkg-config libgtk-3-dev dpkg-dev file git" ensure_packages >&2
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct 2>/dev/null) ||
         { echo "no git history here: set SOURCE_DATE_EPOCH" >&2; exit 1; }
