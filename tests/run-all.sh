@@ -34,6 +34,9 @@ echo "== release: built twice in two directories and compared; the Wine tests ru
 export TQ_RELEASE_ZIP
 TQ_RELEASE_ZIP=$(bash tests/release/reproducible.sh "$out")
 
+echo "== Linux package: built twice and compared, lintian, installed, run and purged on a clean Debian 12 root"
+bash tests/package/check_package.sh "$out/package"
+
 echo "== Windows tests under Wine"
 . "$top/tests/rig/wine_rig.sh"
 trap rig_stop EXIT

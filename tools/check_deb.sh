@@ -2,14 +2,20 @@
 # Builds the .deb, installs it with apt (as root), and runs the installed program with -a
 # through a whole update against the simulator, under a display of its own. Prints the
 # outcome; exit status 0 when the update ended with 0 and a byte-identical image.
-#   bash tools/check_deb.sh [OUTDIR]      (default build/deb)
+# --test (or TQ_TEST_RELEASE=1) as for tools/build_deb.sh: needed while the image is the placeholder.
+#   bash tools/check_deb.sh [--test] [OUTDIR]      (default build/deb)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+test_option=()
+if [ "${1:-}" = --test ]; then
+    test_option=(--test)
+    shift
+fi
 out=${1:-$top/build/deb}
 . tests/rig/packages.sh
 ensure_packages
-deb=$(bash tools/build_deb.sh "$out")
+deb=$(bash tools/build_deb.sh "${test_option[@]}" "$out")
 cmake --build "$out" --target tq734_sim -j2 >/dev/null
 apt-get install -y -qq "$deb" >/dev/null
 echo "installed: $(dpkg-query -W -f='${Package} ${Version} ${Status}' tq734-updater)"

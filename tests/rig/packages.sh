@@ -3,7 +3,8 @@
 TQ_PACKAGES="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 wine fonts-liberation fonts-wine xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev
   googletest cmake g++ procps zip unzip git
-  pkg-config libgtk-3-dev python3-pyatspi at-spi2-core dbus-x11"
+  pkg-config libgtk-3-dev python3-pyatspi at-spi2-core dbus-x11
+  make dpkg-dev file lintian mmdebstrap"
 
 ensure_packages() {
     local p missing=""
@@ -18,6 +19,7 @@ ensure_packages() {
     fi
     echo "== installing:$missing"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    # Another installer may hold the lock for a while: wait for it rather than fail.
+    apt-get -o DPkg::Lock::Timeout=900 update -qq
+    apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends $missing >/dev/null
 }

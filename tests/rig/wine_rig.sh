@@ -8,7 +8,9 @@
 WINE_LOADER=${WINE_LOADER:-/usr/lib/wine/wine64}
 WINE_SERVER=${WINE_SERVER:-/usr/lib/wine/wineserver64}
 
-RIG_XVFB_PID=""
+# Sourced again (tests/e2e/lib.sh does so after a script's rig_start), the rig keeps the
+# display it started, so that rig_stop still stops it.
+RIG_XVFB_PID=${RIG_XVFB_PID:-}
 
 # Starts Xvfb on the first free display among :70..:79 and exports DISPLAY.
 rig_display() {

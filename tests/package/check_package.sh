@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The Linux package as the test command proves it: tools/build_deb.sh refuses a release
+# package from the placeholder image; the test package is built twice (here, and from a copy
+# of the source in another place with another umask and time zone) and the two .deb files
+# must be byte-identical; lintian reports no error and no warning; then clean_root.sh
+# installs it on a fresh Debian 12 root, runs an update and purges it.
+#   check_package.sh OUT      (trees OUT/deb-a, OUT/deb-b; the clean root in OUT/clean-root)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$top"
+out=$1
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+unset TQ_TEST_RELEASE
+
+if bash tools/build_deb.sh "$out/deb-a" >"$out/deb-refusal.log" 2>&1; then
+    echo "FAIL: tools/build_deb.sh made a release package from the placeholder image" >&2
+    exit 1
+fi
+grep -q 'TQ734_CPU2_PLACEHOLDER' "$out/deb-refusal.log" ||
+    { cat "$out/deb-refusal.log" >&2; echo "FAIL: refused, but not for the placeholder" >&2; exit 1; }
+echo "   a release package from the placeholder image: refused"
+# Another type name in the header (same length, so the same size): a release, not marked.
+real=$out/deb-real
+mkdir -p "$real"
+{ printf 'TypFirmware=TQ734_CPU2_CANDIDATE01'; tail -c +35 resources/firmware.bin; } >"$real/image.bin"
+cmake -S . -B "$real" -DTQ_SANITIZE=OFF -DTQ_TESTS=OFF "-DTQ_FIRMWARE_IMAGE=$real/image.bin" >"$real/configure.log" 2>&1 ||
+    { cat "$real/configure.log" >&2; exit 1; }
+grep -q 'set(CPACK_PACKAGE_VERSION "1.0.0")' "$real/CPackConfig.cmake" && ! grep -q 'TEST' "$real/CPackConfig.cmake" ||
+    { echo "FAIL: a package of another image is marked as a test" >&2; exit 1; }
+echo "   a package of another image: version 1.0.0, not marked"
+
+deb_a=$(bash tools/build_deb.sh --test "$out/deb-a")
+copy=$out/deb-repro/another/place/tq734
+rm -rf "$out/deb-repro" "$out/deb-b"
+mkdir -p "$copy"
+git ls-files -z | xargs -0 cp --parents -t "$copy"
+deb_b=$(cd "$copy" && umask 077 && TZ=Asia/Vladivostok bash tools/build_deb.sh --test "$out/deb-b")
+a=$(sha256sum <"$deb_a" | cut -c1-64)
+b=$(sha256sum <"$deb_b" | cut -c1-64)
+echo "   ${deb_a##*/}: $a (in $out/deb-a)"
+echo "   ${deb_b##*/}: $b (from $copy, umask 077, TZ=Asia/Vladivostok)"
+[ "$a" = "$b" ] || { echo "FAIL: the two packages differ" >&2; exit 1; }
+case ${deb_a##*/} in *~test_*) ;; *) echo "FAIL: the placeholder's package is not marked ~test" >&2; exit 1 ;; esac
+dpkg-deb -f "$deb_a" Description | grep -q 'do not write it into TQ734 devices' ||
+    { echo "FAIL: the test package's description does not say so" >&2; exit 1; }
+
+# lintian says that it should not run as root; that line is not a finding.
+rc=0
+findings=$(lintian --fail-on error,warning --info "$deb_a" 2>&1) || rc=$?
+grep -v 'running with root privileges' <<<"$findings" | sed 's/^/   lintian: /' || true
+[ "$rc" = 0 ] || { echo "FAIL: lintian reports errors or warnings" >&2; exit 1; }
+echo "   lintian: no error, no warning"
+
+cmake --build "$out/deb-a" --target tq734_sim -j2 >"$out/deb-a/sim-build.log" 2>&1 ||
+    { cat "$out/deb-a/sim-build.log" >&2; exit 1; }
+start=$SECONDS
+bash tests/package/clean_root.sh "$deb_a" "$out/deb-a/tools/simulator/tq734_sim" "$out/clean-root"
+echo "   clean root: $((SECONDS - start)) s"
