@@ -134,6 +134,21 @@ grep -qx 'COMport=33' "$root/tmp/tq734-config/tq734-updater/settings" || fail "t
 # at Arial 8 pt; another font (the package without fonts-liberation) makes it larger.
 [ "$size" = 321x312 ] || fail "the window is $size px, not 321x312: laid out in another font?"
 
+# Without any display the installed program hands an automatic update to the one without a
+# window, in /usr/libexec: the same update, its log on standard output.
+"$sim" --link "$root/tmp/tq734-dev/ttyUSB1" --finish-after-block "$blocks" --report "$run/sim-headless.txt" \
+    --timeout-s 120 >"$run/sim-headless.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do grep -q READY "$run/sim-headless.out" 2>/dev/null && break; sleep 0.05; done
+rc=0
+in_root env -u DISPLAY TQ734_DEVICE_DIR=/tmp/tq734-dev XDG_CONFIG_HOME=/tmp/tq734-config \
+    timeout 60 /usr/bin/tq734-updater -a -p ttyUSB1 -t 30 >"$run/headless.log" 2>&1 || rc=$?
+for _ in $(seq 100); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.05; done
+say "without a display: exit code $rc; $(tail -n 1 "$run/headless.log")"
+[ "$rc" = 0 ] || fail "the update without a display ended with $rc: $(cat "$run/headless.log")"
+grep -q ' COM34 result code=0 ' "$run/headless.log" || fail "no result in the log: $(cat "$run/headless.log")"
+grep -q '^final command: yes' "$run/sim-headless.txt" || fail "no final command without a display"
+
 in_root apt-get "${apt_opts[@]}" purge -y tq734-updater >>"$log" 2>&1 || fail "apt-get purge"
 in_root dpkg-query -W tq734-updater >/dev/null 2>&1 && fail "dpkg still knows tq734-updater after the purge"
 left=""
