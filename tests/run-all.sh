@@ -40,3 +40,7 @@ trap rig_stop EXIT
 rig_start "$out/wine-prefix"
 # One at a time: the tests share the prefix's registry and its COM links.
 ctest --test-dir "$out/x86_64" --output-on-failure -j1
+rig_stop
+
+echo "== the shipped i686 build (and the x86_64 one) under Wine in an emulated Debian machine"
+bash tests/guest/ci.sh "$out"
