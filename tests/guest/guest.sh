@@ -31,7 +31,8 @@ guest_image() {
     dir=$cache/image-$key
     [ -f "$dir/ready" ] && { guest_log "image $key cached"; return 0; }
     [ "$(id -u)" = 0 ] || { guest_log "building the image needs root (mmdebstrap, device nodes)"; return 1; }
-    rm -rf "$cache"/image-* "$cache"/prefixes-*
+    # Not into anything mounted below (an interrupted mmdebstrap may leave its /proc there).
+    rm -rf --one-file-system "$cache"/image-* "$cache"/prefixes-*
     mkdir -p "$dir"
     t0=$(date +%s)
     guest_log "building image $key from Debian packages (several minutes)"
@@ -42,7 +43,7 @@ guest_image() {
     cp "$dir"/tree/boot/vmlinuz-* "$dir/vmlinuz" && cp "$dir"/tree/boot/initrd.img-* "$dir/initrd.img" &&
         mke2fs -q -t ext4 -L tqguest -d "$dir/tree" "$dir/root.raw" 8G >>"$dir/build.log" 2>&1 ||
         { tail -30 "$dir/build.log" >&2; guest_log "cannot make the disk"; return 1; }
-    rm -rf "$dir/tree"
+    rm -rf --one-file-system "$dir/tree"
     echo "$(( $(date +%s) - t0 ))" >"$dir/build-seconds"
     touch "$dir/ready"
     guest_log "image $key built in $(cat "$dir/build-seconds") s"
