@@ -9,7 +9,8 @@
 #                            changes are dropped unless "keep" is given. Returns the job's code.
 # Everything goes through disks: the programs are copied into the guest, never run from a
 # share (a 9p share's mapped pages crashed programs at their entry point).
-# GUEST_SMP (1) and GUEST_MEMORY (3072, in MB) size the machine.
+# GUEST_SMP (2) and GUEST_MEMORY (3072, in MB) size the machine: with two virtual CPUs the
+# program, the Wine server, the simulator and X do not queue behind each other.
 GUEST_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 GUEST_QEMU_PID="" GUEST_WORK=""
 
@@ -105,7 +106,7 @@ guest_boot() {
     truncate -s 1G "$work/results.img"
     t0=$(date +%s)
     # -cpu max without SMAP: with it every 64-bit Wine process died with a guest kernel oops.
-    qemu-system-x86_64 -machine q35 -accel tcg -cpu max,-smap -smp "${GUEST_SMP:-1}" -m "${GUEST_MEMORY:-3072}" \
+    qemu-system-x86_64 -machine q35 -accel tcg -cpu max,-smap -smp "${GUEST_SMP:-2}" -m "${GUEST_MEMORY:-3072}" \
         -nodefaults -no-user-config -display none -no-reboot -nic none \
         -serial "file:$out/console.log" \
         -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
