@@ -42,5 +42,5 @@ rig_start "$out/wine-prefix"
 ctest --test-dir "$out/x86_64" --output-on-failure -j1
 rig_stop
 
-echo "== the shipped i686 build (and the x86_64 one) under Wine in an emulated Debian machine"
+echo "== the shipped i686 build under 32-bit Wine in an emulated Debian machine (cached in $out/guest)"
 bash tests/guest/ci.sh "$out"
