@@ -43,3 +43,7 @@ trap rig_stop EXIT
 rig_start "$out/wine-prefix"
 # One at a time: the tests share the prefix's registry and its COM links.
 ctest --test-dir "$out/x86_64" --output-on-failure -j1
+rig_stop
+
+echo "== the shipped i686 build under 32-bit Wine in an emulated Debian machine (cached in $out/guest)"
+bash tests/guest/ci.sh "$out"

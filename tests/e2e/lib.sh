@@ -11,6 +11,8 @@ mkdir -p "$OUTDIR"
 log=$OUTDIR/$NAME.log
 : >"$log"
 xvfb_pid="" app_pid="" sim_pids=() links=() restore_links=()
+# Every wait is this many times longer (an emulated machine runs the same steps far slower).
+slow=${E2E_SLOW:-1}
 
 e2e_cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
@@ -58,7 +60,7 @@ e2e_sim() {
     links+=("$link")
     "$SIM" --link "$link" --report "$OUTDIR/$NAME-com$port.report" --timeout-s 280 "$@" >"$out" 2>>"$log" &
     sim_pids+=($!)
-    for _ in $(seq 100); do grep -q READY "$out" && return 0; sleep 0.05; done
+    for _ in $(seq $((100 * slow))); do grep -q READY "$out" && return 0; sleep 0.05; done
     fail "simulator on COM$port not ready"
 }
 
@@ -84,7 +86,7 @@ e2e_start() {
         # app_out, when set, takes the program's standard output (its log for scripts).
         "$LOADER" "$UPDATER" "$@" >>"${app_out:-$log}" 2>>"$log" &
         app_pid=$!
-        "$LOADER" "$PROBE" wait caption "$caption" 20000 >>"$log" 2>&1 && return 0
+        "$LOADER" "$PROBE" wait caption "$caption" $((20000 * slow)) >>"$log" 2>&1 && return 0
         kill -0 "$app_pid" 2>/dev/null && fail "no window"
         wait "$app_pid"
         echo "attempt $attempt: the updater ended with $? before its window appeared" >>"$log"
@@ -95,13 +97,13 @@ e2e_start() {
 
 probe() { "$LOADER" "$PROBE" "$@" 2>>"$log" | tr -d '\r'; }
 value() { probe state | sed -n "s/^$1=//p"; }
-wait_for() { "$LOADER" "$PROBE" wait "$1" "$2" "${3:-10000}" >>"$log" 2>&1 || fail "$1 never became '$2'"; }
+wait_for() { "$LOADER" "$PROBE" wait "$1" "$2" $((${3:-10000} * slow)) >>"$log" 2>&1 || fail "$1 never became '$2'"; }
 expect() { local v; v=$(value "$1"); [ "$v" = "$2" ] || fail "$1 is '$v', expected '$2'"; }
 
 # Waits up to MS for the updater to end; sets exit_code to its exit code, or "running".
 # (Not in a subshell: only this shell can wait for its own child.)
 e2e_wait_exit() {
-    local ms=${1:-10000} t=0
+    local ms=$((${1:-10000} * slow)) t=0
     while kill -0 "$app_pid" 2>/dev/null && [ "$t" -lt "$ms" ]; do sleep 0.05; t=$((t + 50)); done
     if kill -0 "$app_pid" 2>/dev/null; then exit_code=running; return; fi
     exit_code=0

@@ -18,6 +18,8 @@ poll_tq734)
     expect msgbox 0
     expect c112.visible 1
     report_of 61 | grep -q 'rx version request' || fail "no version request"
+    probe click 115
+    expect_exit 127
     ;;
 poll_without_version)
     e2e_sim 61 --no-version-fields
