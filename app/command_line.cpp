@@ -97,7 +97,7 @@ void apply_option_words(int count, const char* const* words, uint8_t* auto_mode,
         for (const char* c = w; *c && length < TOKEN_CAPACITY; ++c)
             wide[length++] = static_cast<wchar_t>(static_cast<unsigned char>(*c));
         wide[length] = 0;
-        script_option_token(wide, w[length] ? TOKEN_CAPACITY + 1 : length);
+        script_option_token(wide, length);
         if (w[0] != '-' || w[1] == 0 || w[2] != 0)
             continue;
         if (w[1] == 'a')

@@ -87,6 +87,17 @@ void fill_port_list(uint16_t kept)
     }
 }
 
+// Selects COM<n> itself: the list runs in increasing order, so COMn is the first item that
+// begins with its text (COM9 before COM90). Nothing stays selected when COM<n> is not listed.
+void select_listed_port(uint16_t n)
+{
+    wchar_t text[PORT_TEXT_CAPACITY];
+    format_port_text(n, text);
+    port_list_select_prefix(text);
+    if (selected_port() != n)
+        port_list_select_none();
+}
+
 }  // namespace
 
 // A present or busy port is listed; with none at all the list offers COM1 and COM2.
@@ -103,12 +114,8 @@ void rescan_ports()
         return;
     uint16_t kept = selected_port();
     fill_port_list(kept);
-    if (kept == 0)
-        return;
-    // The list runs in increasing order, so COMn is the first item that begins with its text.
-    wchar_t text[PORT_TEXT_CAPACITY];
-    format_port_text(kept, text);
-    port_list_select_prefix(text);
+    if (kept != 0)
+        select_listed_port(kept);
 }
 
 // Programs started side by side each scan every port for a moment, so the named port is
@@ -125,18 +132,9 @@ static void select_named_port()
         if (port_number != 0 || named == 0)
             break;
     }
-    uint16_t opened = port_number;
     scan_ports();
-    if (named != 0) {
-        wchar_t text[PORT_TEXT_CAPACITY];
-        format_port_text(named, text);
-        // The list is in increasing order, so COM9 comes before COM90..COM99: a prefix that
-        // finds another number means the named port is not listed.
-        port_list_select_prefix(text);
-        if (selected_port() != named)
-            port_list_select_none();
-    }
-    port_number = opened;
+    if (named != 0)
+        select_listed_port(named);
 }
 
 // The remembered port when listed (or the first listed port its name begins), else the first item.

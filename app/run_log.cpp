@@ -15,12 +15,11 @@ void put(LogLine& line, char c)
         line.text[line.length++] = c;
 }
 
-// Zero-padded decimal of a fixed width.
-void put_padded(LogLine& line, int value, unsigned width)
+// Zero-padded decimal of at least the given width.
+void put_padded(LogLine& line, uint32_t v, unsigned width)
 {
     char digits[12];
     unsigned count = 0;
-    unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
     do {
         digits[count++] = static_cast<char>('0' + v % 10);
         v /= 10;
@@ -108,7 +107,7 @@ void log_text(LogLine& line, const char* text)
 
 void log_number(LogLine& line, uint32_t value)
 {
-    put_padded(line, static_cast<int>(value > 0x7FFFFFFFu ? 0x7FFFFFFFu : value), 1);
+    put_padded(line, value, 1);
 }
 
 void log_field(LogLine& line, const char* key, uint32_t value)

@@ -40,6 +40,17 @@ bool waiting_for_device(EngineState state)
     return state == Polling || state == Transferring || state == Finishing;
 }
 
+// The device failed to answer in time: a silence begins, at the block (or the wait) in hand.
+void begin_silence(uint32_t block)
+{
+    if (in_silence)
+        return;
+    in_silence = true;
+    silence_resends = 0;
+    silence_block = block;
+    silence_phase = update_engine.state;
+}
+
 // A silence ends when the device speaks again, the exchange starts anew, or the run ends.
 void end_silence(const char* how)
 {
@@ -131,12 +142,7 @@ void on_engine_event(const EngineEvent& event)
             log_device(*event.reply);
         break;
     case EngineEventKind::Resent:
-        if (!in_silence) {
-            in_silence = true;
-            silence_resends = 0;
-            silence_block = event.block;
-            silence_phase = update_engine.state;
-        }
+        begin_silence(event.block);
         ++silence_resends;
         break;
     case EngineEventKind::FinalCommand: {
@@ -256,13 +262,8 @@ void script_run_tick()
         return;
     if (monotonic_ms() - heard_ms < limit * 1000u)
         return;
-    if (!in_silence) {
-        // Finishing has no resends: the silence is the wait for the device's result.
-        in_silence = true;
-        silence_resends = 0;
-        silence_block = update_engine.block_counter;
-        silence_phase = update_engine.state;
-    }
+    // Finishing has no resends: there the silence is the wait for the device's result.
+    begin_silence(update_engine.block_counter);
     give_up("silence_limit");
 }
 

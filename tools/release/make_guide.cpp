@@ -466,25 +466,15 @@ int make_guide(const char* template_path, const char* pictures)
     return 0;
 }
 
-// The type name and CRC_FIRMWARE value from the image's header; false when it has none.
+// The type name and CRC_FIRMWARE value from the image's header, read as the program reads
+// them for its log; false when it has none.
 bool read_header(std::string& type_name, uint32_t& crc)
 {
-    const char* image = reinterpret_cast<const char*>(FirmwareImage);
-    size_t type_length = std::strlen(HEADER_TYPE), crc_length = std::strlen(HEADER_CRC);
-    if (std::memcmp(image, HEADER_TYPE, type_length) != 0)
+    char name[MAX_TYPE_NAME + 1];
+    if (!firmware_header(name, sizeof name, &crc))
         return false;
-    type_name.clear();
-    for (size_t i = type_length; i < type_length + MAX_TYPE_NAME; ++i) {
-        if (std::memcmp(image + i, HEADER_CRC, crc_length) == 0) {
-            const uint8_t* value = FirmwareImage + i + crc_length;
-            crc = uint32_t(value[0]) | uint32_t(value[1]) << 8 | uint32_t(value[2]) << 16 | uint32_t(value[3]) << 24;
-            return !type_name.empty();
-        }
-        if (image[i] < 0x21 || image[i] > 0x7E)
-            return false;
-        type_name += image[i];
-    }
-    return false;
+    type_name = name;
+    return true;
 }
 
 // FIRMWARE.txt, in UTF-8 with a byte-order mark and CRLF line ends, as Notepad reads it everywhere.
