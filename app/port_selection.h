@@ -9,6 +9,9 @@ inline constexpr wchar_t STATUS_PORT_UNUSABLE[] = L"Порт занят или �
 
 // The current port number; 0 means no usable port.
 extern uint16_t port_number;
+// The port last chosen (remembered, named with -p, or picked in the list), kept when it could
+// not be opened; 0 before the first choice.
+extern uint16_t port_chosen;
 
 enum class ProbeResult : uint8_t { Present, Absent, Busy };
 
