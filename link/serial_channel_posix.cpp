@@ -89,16 +89,18 @@ bool configure_line(int fd, uint32_t baud, uint8_t stop_bits)
     return true;
 }
 
-// Gives up exclusive use and closes the device. What the driver still holds is discarded
-// first (after a short wait when drain is set), so that close() cannot wait on a line that
-// no longer drains.
+// Gives up exclusive use and closes the device. Output the driver still holds (after a short
+// wait when drain is set) is discarded first, so that close() cannot wait on a line that no
+// longer drains. A line that drained is not flushed: on a pty that would also discard what
+// the other side has not read yet, the final command among it.
 void release_device(int fd, bool drain)
 {
     gint64 until = g_get_monotonic_time() + CLOSE_DRAIN_US;
     int pending = 0;
     while (drain && ioctl(fd, TIOCOUTQ, &pending) == 0 && pending > 0 && g_get_monotonic_time() < until)
         g_usleep(2000);
-    tcflush(fd, TCOFLUSH);
+    if (!drain || pending > 0)
+        tcflush(fd, TCOFLUSH);
     ioctl(fd, TIOCNXCL);
     close(fd);
 }
