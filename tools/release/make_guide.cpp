@@ -320,7 +320,10 @@ bool add_advice(const std::string& arg)
     if (!advice_given)
         std::fill(std::begin(advice_of_code), std::end(advice_of_code), -1);
     advice_given = true;
-    advices.push_back(arg.substr(arg.find_first_not_of(' ', colon + 1)));
+    // One line per table row, however the template wraps the advice.
+    std::string advice = arg.substr(arg.find_first_not_of(' ', colon + 1));
+    std::replace(advice.begin(), advice.end(), '\n', ' ');
+    advices.push_back(advice);
     CodeGroups groups = result_code_groups();
     const char* p = arg.c_str();
     const char* end = p + colon;
