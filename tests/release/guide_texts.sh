@@ -30,6 +30,7 @@ has "$guide" "CN=Ostrel"
 # What only a test release says.
 has "$guide" 'class="test-release"'
 has "$guide" "В тестовом выпуске эта версия ничего не значит"
+has "$guide" "эта проверка ничего не значит"
 has "$guide" "«~test» в имени пакета"
 # Every place filled (pictures are base64, which has no @).
 if grep -v 'base64' "$guide" | grep -E '@[A-Z_]+' | grep -v 'firmware-support@' | grep -q .; then
