@@ -54,15 +54,20 @@ fi
 
 # Template mistakes stop make_guide: a result code without advice, a condition left open or
 # closed twice, advice given twice, an unknown place.
+# Refused means exit code 1 with a message, not a crash.
 bad() {
+    local rc=0
     printf '%s' "$2" >"$out/bad.html.in"
-    if "$make_guide" --test guide "$out/bad.html.in" "$top/docs/pictures" >/dev/null 2>"$out/bad.err"; then
-        fail "accepted a template with $1"
+    "$make_guide" --test guide "$out/bad.html.in" "$top/docs/pictures" >/dev/null 2>"$out/bad.err" || rc=$?
+    if [ "$rc" != 1 ] || ! grep -q '^template: ' "$out/bad.err"; then
+        fail "a template with $1: exit code $rc, $(head -c 200 "$out/bad.err")"
     fi
 }
 bad "a code without advice" '@RESULT_ADVICE 1 2 3 4 5 6 7 9 10 11 12: x@<table>@RESULT_CODES@</table>'
 bad "two advices for one code" '@RESULT_ADVICE 4: x@@RESULT_ADVICE 4: y@'
 bad "advice for no code" '@RESULT_ADVICE x: y@'
+bad "advice without its text" '@RESULT_ADVICE 4: @'
+bad "advice without its colon" '@RESULT_ADVICE 4 y@'
 bad "an open condition" '@IF_TEST@ text'
 bad "a nested condition" '@IF_TEST@@IF_RELEASE@@END_IF@'
 bad "an unpaired end" '@END_IF@'

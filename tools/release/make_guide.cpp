@@ -313,15 +313,16 @@ CodeGroups result_code_groups()
 bool add_advice(const std::string& arg)
 {
     size_t colon = arg.find(':');
-    if (colon == std::string::npos) {
-        std::fprintf(stderr, "template: @RESULT_ADVICE CODES: TEXT@ without its colon\n");
+    size_t text = colon == std::string::npos ? colon : arg.find_first_not_of(" \n", colon + 1);
+    if (text == std::string::npos) {
+        std::fprintf(stderr, "template: @RESULT_ADVICE %s@ is not \"CODES: TEXT\"\n", arg.c_str());
         return false;
     }
     if (!advice_given)
         std::fill(std::begin(advice_of_code), std::end(advice_of_code), -1);
     advice_given = true;
     // One line per table row, however the template wraps the advice.
-    std::string advice = arg.substr(arg.find_first_not_of(' ', colon + 1));
+    std::string advice = arg.substr(text);
     std::replace(advice.begin(), advice.end(), '\n', ' ');
     advices.push_back(advice);
     CodeGroups groups = result_code_groups();
