@@ -27,7 +27,11 @@ void on_line(void* context, const char* text, unsigned length)
     if (!parse_child_line(text, length, &line))
         return;
     bool failing = records_status.failing;
+    bool heard = port_slots[slot].device_heard;
     cycle_child_line(port_slots[slot], line, monotonic_ms());
+    // The attempt begins when the device first answers, not when the wait for it began.
+    if (!heard && port_slots[slot].device_heard)
+        port_slots[slot].start_time = local_time_now();
     view_tile_changed(slot);
     if (failing != records_status.failing || records_status.failing)
         view_header_changed();

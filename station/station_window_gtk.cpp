@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "station_platform.h"
 #include "station_run.h"
@@ -49,24 +50,25 @@ void apply_style()
     char* css = g_strdup_printf(
         "#station, #station * { font-family: \"Liberation Sans\", Arial, sans-serif; font-size: %dpx; }\n"
         "#station { background-color: @theme_bg_color; }\n"
-        ".firmware { font-weight: bold; font-size: %dpx; }\n"
-        ".test-release { color: #d00000; font-weight: bold; font-size: %dpx; }\n"
-        ".counters { font-weight: bold; font-size: %dpx; }\n"
-        ".records { font-size: %dpx; }\n"
-        ".records.failing { color: #c00000; font-weight: bold; }\n"
-        ".tile { border-radius: 6px; padding: %dpx; }\n"
-        ".tile-name { font-weight: bold; font-size: %dpx; }\n"
-        ".tile-state { font-weight: bold; font-size: %dpx; }\n"
-        ".tile progressbar trough { min-height: %dpx; background-color: rgba(0,0,0,0.18); border: none; }\n"
-        ".tile progressbar progress { min-height: %dpx; border: none; }\n"
-        ".waiting { background-color: #d4d4d4; color: #1a1a1a; }\n"
-        ".waiting progressbar progress { background-color: #808080; }\n"
-        ".updating { background-color: #1856c0; color: #ffffff; }\n"
-        ".done { background-color: #1b8a36; color: #ffffff; }\n"
-        ".failed { background-color: #c8201e; color: #ffffff; }\n"
-        ".uptodate { background-color: #6b3fa0; color: #ffffff; }\n"
-        ".updating progressbar progress, .done progressbar progress, .failed progressbar progress,"
-        " .uptodate progressbar progress { background-color: #ffffff; }\n",
+        "#station .firmware { font-weight: bold; font-size: %dpx; }\n"
+        "#station .test-release { color: #d00000; font-weight: bold; font-size: %dpx; }\n"
+        "#station .counters { font-weight: bold; font-size: %dpx; }\n"
+        "#station .records { font-size: %dpx; }\n"
+        "#station .records.failing { color: #c00000; font-weight: bold; }\n"
+        "#station .tile { border-radius: 6px; padding: %dpx; }\n"
+        "#station .tile-name { font-weight: bold; font-size: %dpx; }\n"
+        "#station .tile-state { font-weight: bold; font-size: %dpx; }\n"
+        "#station .tile progressbar trough { min-height: %dpx; background-color: rgba(0,0,0,0.18); border: none; }\n"
+        "#station .tile progressbar progress { min-height: %dpx; border: none; }\n"
+        "#station .waiting { background-color: #d4d4d4; color: #1a1a1a; }\n"
+        "#station .waiting progressbar progress { background-color: #808080; }\n"
+        "#station .updating { background-color: #1856c0; color: #ffffff; }\n"
+        "#station .done { background-color: #1b8a36; color: #ffffff; }\n"
+        "#station .failed { background-color: #c8201e; color: #ffffff; }\n"
+        "#station .uptodate { background-color: #6b3fa0; color: #ffffff; }\n"
+        "#station .updating progressbar progress, #station .done progressbar progress,"
+        " #station .failed progressbar progress, #station .uptodate progressbar progress"
+        " { background-color: #ffffff; }\n",
         px(13), px(15), px(15), px(18), px(12), px(8), px(20), px(16), px(12), px(12));
     GtkCssProvider* provider = gtk_css_provider_new();
     gtk_css_provider_load_from_data(provider, css, -1, nullptr);
@@ -126,7 +128,6 @@ GtkWidget* make_header()
     char text[HEADER_TEXT_CAPACITY];
     bool test_release = firmware_line(text, sizeof text);
     gtk_label_set_text(GTK_LABEL(firmware_label), text);
-    gtk_label_set_selectable(GTK_LABEL(firmware_label), TRUE);
     gtk_box_pack_start(GTK_BOX(first), firmware_label, FALSE, FALSE, 0);
     if (test_release) {
         GtkWidget* test = label("test-release", "test-release");
