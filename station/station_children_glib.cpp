@@ -108,8 +108,9 @@ gboolean on_later(gpointer data)
 
 }  // namespace
 
-bool platform_child_start(unsigned slot, const char* const* words)
+bool platform_child_start(unsigned slot, const ChildArguments& arguments)
 {
+    const char* const* words = arguments.words;
     Child& c = children[slot];
     c.out = -1;
     GPid pid = 0;

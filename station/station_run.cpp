@@ -71,7 +71,7 @@ void station_start_child(unsigned slot, ChildKind kind)
     child_arguments(kind, s.port, updater_path, records_path, arguments);
     line_reader_reset(readers[slot]);
     s.child = kind;
-    if (!platform_child_start(slot, arguments.words)) {
+    if (!platform_child_start(slot, arguments)) {
         follow(slot, cycle_child_not_started(s));
         return;
     }

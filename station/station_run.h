@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "child_arguments.h"
 #include "port_cycle.h"
 #include "station_options.h"
 
@@ -31,7 +32,7 @@ bool station_all_stopped();
 
 // The platform: start a child with these words (false when the system refuses), start one
 // later, stop one (terminate, then kill).
-bool platform_child_start(unsigned slot, const char* const* words);
+bool platform_child_start(unsigned slot, const ChildArguments& arguments);
 void platform_child_start_later(unsigned slot, ChildKind kind, unsigned delay_ms);
 void platform_child_stop(unsigned slot);
 // The window: a tile or the header has something new to show.
