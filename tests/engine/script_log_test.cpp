@@ -9,6 +9,8 @@
 #include "engine_test.h"
 #include "firmware_image.h"
 #include "line_text.h"
+#include "port_selection.h"
+#include "record_file.h"
 #include "run_platform.h"
 #include "script_options.h"
 #include "script_run.h"
@@ -19,8 +21,36 @@ namespace {
 
 uint32_t clock_ms;
 std::vector<std::string> lines;
+std::vector<std::string> records;       // lines appended to the records file
+std::string record_path_used;
+bool record_file_fails;
+bool port_can_open = true;              // what the next open_port() finds
+unsigned port_opens;
 
 }  // namespace
+
+ReceiveHandler port_receiver = on_receive;
+
+// Port selection's reopening, over the fake channel.
+void open_port()
+{
+    ++port_opens;
+    update_engine.state = Idle;
+    world.channel_open = port_can_open;
+    if (!port_can_open)
+        port_number = 0;
+}
+
+bool record_file_append(const char* path, const char* line, unsigned length)
+{
+    if (record_file_fails)
+        return false;
+    record_path_used = path;
+    records.emplace_back(line, length);
+    return true;
+}
+bool default_record_path(char*, unsigned) { return false; }
+void record_host_name(char* out, unsigned) { std::strcpy(out, "rig"); }
 
 uint32_t monotonic_ms() { return clock_ms; }
 LocalTime local_time_now() { return LocalTime{2026, 12, 9, 7, 5, 3, int(clock_ms % 1000), 180}; }
@@ -35,6 +65,12 @@ struct ScriptLogTest : EngineTest {
     {
         EngineTest::SetUp();
         lines.clear();
+        records.clear();
+        record_path_used.clear();
+        record_file_fails = false;
+        port_can_open = true;
+        port_opens = 0;
+        port_receiver = on_receive;
         clock_ms = 1000;
         script_options = ScriptOptions();
         world.line_written = [](bool status, const wchar_t* text) {
