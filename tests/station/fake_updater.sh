@@ -13,7 +13,7 @@ while [ $# -gt 0 ]; do
     shift
 done
 say() { printf '%s %s %s\n' "$(date +%Y-%m-%dT%H:%M:%S.%3N%:z)" "$port" "$*"; }
-forever() { while :; do sleep 1; done; }
+forever() { exec sleep 100000; }
 say start version=1.0.0
 if [ "$removal" = yes ]; then
     say port state=open
