@@ -84,6 +84,9 @@ bool settle_ports()
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     static char message[HEADER_TEXT_CAPACITY + 256];
+    // Children inherit it: a crashing updater ends at once (its tile turns red) instead of
+    // waiting behind the system's error dialog on a station nobody watches.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     int count = 0;
     if (!split_command_line(&count)) {
         tell("tq734-station: слишком много параметров\r\n", true);

@@ -85,6 +85,26 @@ RECT tile_rect(unsigned slot)
     return RECT{x, y, x + width, y + height};
 }
 
+// The firmware line and its mark as painted, with the margins.
+int firmware_line_width()
+{
+    char text[HEADER_TEXT_CAPACITY];
+    bool test_release = firmware_line(text, sizeof text);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, firmware_font);
+    wchar_t wide[600];
+    int width = 0;
+    for (const char* part : {static_cast<const char*>(text), test_release ? TEST_RELEASE_TEXT : ""}) {
+        RECT r = {0, 0, 0, 0};
+        wide_of(part, wide, 600);
+        DrawTextW(dc, wide, -1, &r, DT_LEFT | DT_SINGLELINE | DT_CALCRECT | DT_NOPREFIX);
+        width += r.right;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    return width + scaled(8) * 2 + scaled(16) + scaled(4);
+}
+
 void paint_header(HDC dc, const RECT& client)
 {
     char text[HEADER_TEXT_CAPACITY];
@@ -289,8 +309,12 @@ bool station_window_open()
     RegisterClassW(&c);
     unsigned columns = columns_for(port_slot_count ? port_slot_count : 1);
     unsigned rows = (port_slot_count + columns - 1) / columns;
-    // Sixteen tiles fill a 1366 × 768 screen; fewer get the same tile size.
+    // Sixteen tiles fill a 1366 × 768 screen; fewer get the same tile size, and the window is
+    // never narrower than the header's firmware line with its test-release mark.
     RECT r = {0, 0, scaled(8) * 2 + int(columns) * scaled(332), header_height() + int(rows) * scaled(150)};
+    int header_width = firmware_line_width();
+    if (r.right < header_width)
+        r.right = header_width;
     AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
     RECT work;
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
