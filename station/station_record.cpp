@@ -16,18 +16,29 @@ RecordResult record_result(Outcome outcome)
     return outcome == Outcome::Interrupted ? RecordResult::Interrupted : RecordResult::Crashed;
 }
 
+// Decimal digits up to the stop character, below 65536; the position after them or null.
+const char* take_number(const char* text, char stop, uint16_t* value)
+{
+    uint32_t v = 0;
+    const char* start = text;
+    for (; *text >= '0' && *text <= '9' && v < 65536; ++text)
+        v = v * 10 + uint32_t(*text - '0');
+    if (text == start || *text != stop || v >= 65536)
+        return nullptr;
+    *value = static_cast<uint16_t>(v);
+    return text;
+}
+
 // "2.384" → 2, 384; "none" → a reply without version; anything else unknown.
 void take_version(const char* text, DeviceRecord& r)
 {
-    unsigned major = 0, minor = 0;
-    char end = 0;
-    if (std::strcmp(text, "none") == 0)
+    if (std::strcmp(text, "none") == 0) {
         r.version_before = RecordVersion::None;
-    else if (std::sscanf(text, "%u.%u%c", &major, &minor, &end) == 2 && major < 65536 && minor < 65536) {
-        r.version_before = RecordVersion::Given;
-        r.version_major = static_cast<uint16_t>(major);
-        r.version_minor = static_cast<uint16_t>(minor);
+        return;
     }
+    const char* dot = take_number(text, '.', &r.version_major);
+    if (dot && take_number(dot + 1, 0, &r.version_minor))
+        r.version_before = RecordVersion::Given;
 }
 
 }  // namespace
