@@ -101,8 +101,9 @@ void run_record_heard(const Reply& reply)
         record.device_id[1] = reply.device_tag[1];
         break;
     case ReplyKind::VersionReply:
-        // The version before: the first reply, before the transfer changes anything.
-        if (record.version_before != RecordVersion::Unknown || transfer_begun)
+        // The first reply: the device runs its old firmware until the image is complete, so a
+        // reply during the transfer (without -w the first one comes then) is still the one before.
+        if (record.version_before != RecordVersion::Unknown)
             break;
         record.version_before = reply.has_version ? RecordVersion::Given : RecordVersion::None;
         record.version_major = reply.major;
