@@ -414,7 +414,7 @@ station_child)
     run() { local out=$1; shift; "$LOADER" "$UPDATER" "$@" >"$OUTDIR/$NAME-$out.log" 2>>"$log" & app_pid=$!; }
     run update -a -n -w -p COM62 -r "$wrecords" -o "смена 1"
     sleep 1.5
-    e2e_sim 62 --keep-running --arrive-after-ms 1000 --version 2.384 --finish-after-block 20 --restart-silence-ms 4000
+    e2e_sim 62 --keep-running --arrive-after-ms 1000 --version 2.384 --finish-after-block 20 --restart-silence-ms 8000
     "$LOADER" "$PROBE" wait caption "$caption" 1000 >>"$log" 2>&1 && fail "a window with -n"
     expect_exit 0 30000
     f=$OUTDIR/$NAME-update.log
