@@ -8,11 +8,11 @@ NAME=station_four_ports LOADER=$1 STATION=$2 UPDATER=$3 PROBE=$4 SIM=$5 OUTDIR=$
 records=$OUTDIR/$NAME-records.jsonl
 rm -f "$records"
 station_pid=""
-trap 'kill $station_pid 2>/dev/null; wait $station_pid 2>/dev/null; e2e_cleanup' EXIT
+trap '[ -n "$station_pid" ] && kill "$station_pid" 2>/dev/null && wait "$station_pid" 2>/dev/null; e2e_cleanup' EXIT
 e2e_display
 # Wine processes of this prefix only (other tests may run the same programs elsewhere).
 ours() { grep -lsz "^WINEPREFIX=$WINEPREFIX\$" /proc/[0-9]*/environ | cut -d/ -f3 | while read -r p; do
-    tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null | grep -q "$1" && echo "$p"; done; }
+    tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null | grep -q "^[A-Za-z]:[^ ]*$1" && echo "$p"; done; }
 # port result code, one line per record, sorted.
 summary() { /usr/bin/python3 -c '
 import json, sys
