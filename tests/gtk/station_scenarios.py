@@ -107,10 +107,10 @@ def descendants_of(pid):
     return found
 
 
-def launch(ports, *options, env_extra=None):
+def launch(ports, *options, env_extra=None, records_file=RECORDS):
     global station, tiles
     env = dict(os.environ, TQ734_DEVICE_DIR=DEV, XDG_CONFIG_HOME=CONFIG, **(env_extra or {}))
-    station = start([STATION, *ports, "-r", RECORDS, *options], env=env, stdout=LOG, stderr=LOG)
+    station = start([STATION, *ports, "-r", records_file, *options], env=env, stdout=LOG, stderr=LOG)
     desktop = pyatspi.Registry.getDesktop(0)
     deadline = time.time() + 20
     while time.time() < deadline:
@@ -322,6 +322,16 @@ def scenario():
                 stop(s)
             log("round", round_, "records", len(records()))
         len(records()) >= 6 or fail("too few records")
+    elif NAME == "station_records_unwritable":
+        # A records file that cannot be written: said in the header, the updates go on.
+        sim(33, "--version", "2.384", "--finish-after-block", "20")
+        launch(["COM33"], records_file="/dev/null/records.jsonl")
+        wait_tile(33, "done", "Обновлено")
+        deadline = time.time() + 5
+        while not tiles["records"].name.startswith("Журнал НЕ записывается ("):
+            time.sleep(0.1)
+            time.time() < deadline or fail("the header does not say so: %r" % tiles["records"].name)
+        screenshot("station-gtk-records-unwritable.png")
     elif NAME == "station_screens":
         # The window with 1, 8 and 16 ports in every state (the updater stood in for).
         plan = ("COM33=ok COM34=updating COM35=error COM36=wrong COM37=uptodate COM38=crash COM39=absent "
