@@ -9,7 +9,7 @@ out=$(env -u DISPLAY "$station" --help) || fail "--help exit $?"
 grep -q '^Использование: tq734-station' <<<"$out" || fail "--help: $out"
 out=$(env -u DISPLAY "$station" --version) || fail "--version exit $?"
 grep -q '^tq734-station [0-9]' <<<"$out" && grep -q 'CRC_FIRMWARE 0x' <<<"$out" || fail "--version: $out"
-for words in "COM21 com21" "COM0" "ttyUSB0 COM33" "-t 0 COM1" "-x"; do
+for words in "COM21 com21" "COM0" "ttyUSB0 COM33" "-t 0 COM1" "-x" "COM200"; do
     err=$(env -u DISPLAY "$station" $words 2>&1 >/dev/null)
     code=$?
     [ "$code" = 2 ] || fail "'$words': exit $code"
