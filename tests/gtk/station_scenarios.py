@@ -245,8 +245,9 @@ def scenario():
     if NAME == "station_four_ports":
         # Devices arrive at different times: one restarts and comes back with the new
         # firmware, one stays answering, one is not a TQ734, one reports an error.
+        # Silent long enough after its restart for the removal's child to start and see 2 s.
         sim(33, "--version", "2.384", "--arrive-after-ms", "300", "--finish-after-block", "40",
-            "--restart-silence-ms", "3000")
+            "--restart-silence-ms", "8000")
         sim(34, "--version", "2.384", "--arrive-after-ms", "2500", "--finish-after-block", "40")
         sim(35, "--tag", "XY", "--arrive-after-ms", "1000")
         sim(36, "--version", "2.384", "--arrive-after-ms", "1500", "--finish-after-block", "30", "--result", "4")
@@ -255,7 +256,7 @@ def scenario():
         wait_tile(35, "failed", "Не TQ734 (ответ «XY»)")
         wait_tile(36, "failed")
         wait_tile(34, "done", "Обновлено")
-        seen = wait_tile(33, "up_to_date", "Уже версия 2.385", ms=20000)
+        seen = wait_tile(33, "up_to_date", "Уже версия 2.385", ms=30000)
         seen[2] == "Версия до: 2.385" or fail("COM33 after its restart: %r" % (seen,))
         screenshot("station-gtk-4.png")
         time.sleep(3)   # COM34 stays connected and answering: it must not be updated again
