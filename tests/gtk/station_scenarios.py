@@ -242,6 +242,7 @@ def expect_nothing_left(pids):
 
 
 def scenario():
+    global station
     if NAME == "station_four_ports":
         # Devices arrive at different times: one restarts and comes back with the new
         # firmware, one stays answering, one is not a TQ734, one reports an error.
@@ -333,6 +334,39 @@ def scenario():
             time.sleep(0.1)
             time.time() < deadline or fail("the header does not say so: %r" % tiles["records"].name)
         screenshot("station-gtk-records-unwritable.png")
+    elif NAME == "station_chooser":
+        # No ports and none remembered: the found ports to tick; the choice is remembered.
+        sim(33, "--version", "2.384")
+        sim(35, "--version", "2.384")
+        env = dict(os.environ, TQ734_DEVICE_DIR=DEV, XDG_CONFIG_HOME=CONFIG, TQ734_UPDATER=FAKE)
+        station = start([STATION, "-r", RECORDS], env=env, stdout=LOG, stderr=LOG)
+        chooser, deadline = None, time.time() + 20
+        while chooser is None:
+            time.sleep(0.1)
+            time.time() < deadline or fail("no port chooser")
+            try:
+                chooser = next((w for w in walk(desktop_app()) if w.get_accessible_id() == "port-chooser"), None)
+            except Failure:
+                pass
+        ids = {c.get_accessible_id(): c for c in walk(chooser) if c.get_accessible_id()}
+        sorted(k for k in ids if k.startswith("choose-")) == ["choose-COM33", "choose-COM35"] or fail(
+            "ports offered: %r" % sorted(ids))
+        ids["choose-COM35"].queryAction().doAction(0)
+        press(chooser, "Начать")
+        deadline = time.time() + 20
+        while "COM35-state" not in tiles:
+            time.sleep(0.2)
+            time.time() < deadline or fail("no station window after the choice")
+            for w in walk(desktop_app()):
+                if w.getRoleName() == "frame" and w.name == CAPTION:
+                    tiles.update({c.get_accessible_id(): c for c in walk(w) if c.get_accessible_id()})
+        "COM33-state" not in tiles or fail("an unticked port is served")
+        with open(os.path.join(CONFIG, "tq734-updater", "station-ports")) as f:
+            f.read() == "StationPorts=COM35\n" or fail("not remembered")
+        stop(station)
+        launch([])
+        "COM35-state" in tiles and "COM33-state" not in tiles or fail("the remembered set is not served")
+        stop(station)
     elif NAME == "station_screens":
         # The window with 1, 8 and 16 ports in every state (the updater stood in for).
         plan = ("COM33=ok COM34=updating COM35=error COM36=wrong COM37=uptodate COM38=crash COM39=absent "
