@@ -67,7 +67,7 @@ bool choose_ports()
     HWND w = CreateWindowExW(0, c.lpszClassName, caption, WS_CAPTION | WS_SYSMENU | WS_VISIBLE, CW_USEDEFAULT,
                              CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, nullptr, c.hInstance, nullptr);
     child(w, L"STATIC",
-          count ? L"Отметьте порты, на которых станция будет обновлять приборы (до 16):"
+          count ? L"Отметьте порты станции (до 16):"
                 : L"Порты не найдены. Подключите адаптеры и запустите станцию снова.",
           SS_LEFT, -1, s(10), s(10), inner, s(40), font);
     int i = 0;
