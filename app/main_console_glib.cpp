@@ -5,18 +5,20 @@
 #include "command_line.h"
 #include "console_host.h"
 #include "frame_codec.h"
+#include "script_options.h"
 #include "script_run.h"
 #include "tq_version.h"
 #include "update_engine.h"
 
-// Only an automatic update can run without anybody to press a button.
+// Only an automatic update, or the wait for a device's removal, can run without anybody to
+// press a button.
 int main(int argc, char** argv)
 {
     engine_reset();
     update_engine.version_known = 0;
     apply_option_words(argc, argv, &update_engine.auto_mode, &update_engine.final_command_flag);
     script_run_start(TQ_VERSION_TEXT);
-    if (!update_engine.auto_mode) {
+    if (!update_engine.auto_mode && !script_options.until_gone) {
         g_printerr("tq734-updater: cannot open the display\n");
         script_run_note("give_up", "no_display");
         script_run_exit(EXIT_NO_UPDATE);

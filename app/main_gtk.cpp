@@ -8,6 +8,7 @@
 #include "command_line.h"
 #include "frame_codec.h"
 #include "main_dialog.h"
+#include "script_options.h"
 #include "script_run.h"
 #include "tq_version.h"
 #include "update_engine.h"
@@ -50,8 +51,11 @@ int main(int argc, char** argv)
         original[i] = argv[i];
     // X first (on a Wayland desktop through XWayland): the backend the window is tested on.
     gdk_set_allowed_backends("x11,*");
-    bool display = gtk_init_check(&argc, &argv);
-    if (!display && update_engine.auto_mode)
+    // -n: no window even with a display, as a station's child runs.
+    if (script_options.no_window)
+        run_without_display(original);
+    bool display = !script_options.no_window && gtk_init_check(&argc, &argv);
+    if (!display && (update_engine.auto_mode || script_options.until_gone))
         run_without_display(original);
     g_free(original);
     script_run_start(TQ_VERSION_TEXT);

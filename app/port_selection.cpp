@@ -8,6 +8,7 @@
 #include "update_engine.h"
 
 uint16_t port_number;
+ReceiveHandler port_receiver = on_receive;
 uint16_t port_chosen;
 
 namespace {
@@ -167,7 +168,7 @@ void open_port()
     hide_progress_bars();
     set_info(nullptr, 0);
     if (channel_open(0, static_cast<uint8_t>(port_number & 0xFF), LINE_BAUD, 1, RECEIVE_QUEUE,
-                     TRANSMIT_QUEUE, on_receive)) {
+                     TRANSMIT_QUEUE, port_receiver)) {
         show_buttons(true);
         set_status(STATUS_PRESS_START, 6);
     } else {

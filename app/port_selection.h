@@ -7,8 +7,12 @@
 inline constexpr wchar_t STATUS_PRESS_START[] = L"Нажмите \"Старт\"";
 inline constexpr wchar_t STATUS_PORT_UNUSABLE[] = L"Порт занят или отсутствует";
 
+#include "serial_channel.h"
+
 // The current port number; 0 means no usable port.
 extern uint16_t port_number;
+// Who receives the port's bytes: the engine, unless a watch for the device's removal takes them.
+extern ReceiveHandler port_receiver;
 // The port last chosen (remembered, named with -p, or picked in the list), kept when it could
 // not be opened; 0 before the first choice.
 extern uint16_t port_chosen;

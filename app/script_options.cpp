@@ -1,12 +1,14 @@
 #include "script_options.h"
 
+#include <initializer_list>
+
 #include "command_line.h"
 
 ScriptOptions script_options;
 
 namespace {
 
-enum class Waiting : uint8_t { Nothing, Port, Limit };
+enum class Waiting : uint8_t { Nothing, Port, Limit, Record, Operator };
 Waiting waiting;
 
 // Exactly the two-character option "-x".
@@ -17,8 +19,12 @@ bool is_option(const wchar_t* token, unsigned length, wchar_t letter)
 
 bool is_any_option(const wchar_t* token, unsigned length)
 {
-    return is_option(token, length, L'a') || is_option(token, length, L'd') || is_option(token, length, L'p') ||
-           is_option(token, length, L't');
+    if (length != 2 || token[0] != L'-')
+        return false;
+    for (wchar_t letter : {L'a', L'd', L'p', L't', L'n', L'w', L'f', L'g', L'r', L'o'})
+        if (token[1] == letter)
+            return true;
+    return false;
 }
 
 // The token as a plain word of the log, cut to the capacity: letters, digits, '-', '_', '.'
@@ -89,8 +95,41 @@ void take_value(const wchar_t* token, unsigned length)
                                   seconds <= SILENCE_LIMIT_MAX_S
                               ? seconds
                               : 0;
+    } else if (waiting == Waiting::Record) {
+        // A path that may have been cut would put the records somewhere else: not used.
+        unsigned n = wide_to_utf8(token, length, o.record_path, RECORD_PATH_CAPACITY);
+        o.record_valid = length > 0 && length < LONG_TOKEN_CAPACITY && n + 1 < RECORD_PATH_CAPACITY;
+        if (!o.record_valid)
+            o.record_path[0] = 0;
+    } else if (waiting == Waiting::Operator) {
+        wide_to_utf8(token, length, o.operator_name, OPERATOR_CAPACITY);
     }
     waiting = Waiting::Nothing;
+}
+
+// One code point as UTF-8 at out[n], if it fits whole; the bytes it took (0 when not).
+unsigned put_code_point(uint32_t c, char* out, unsigned n, unsigned capacity)
+{
+    unsigned size = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    if (n + size + 1 > capacity)
+        return 0;
+    unsigned char* p = reinterpret_cast<unsigned char*>(out + n);
+    if (size == 1) {
+        p[0] = static_cast<unsigned char>(c);
+    } else if (size == 2) {
+        p[0] = static_cast<unsigned char>(0xC0 | c >> 6);
+        p[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    } else if (size == 3) {
+        p[0] = static_cast<unsigned char>(0xE0 | c >> 12);
+        p[1] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+        p[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    } else {
+        p[0] = static_cast<unsigned char>(0xF0 | c >> 18);
+        p[1] = static_cast<unsigned char>(0x80 | (c >> 12 & 0x3F));
+        p[2] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+        p[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    }
+    return size;
 }
 
 }  // namespace
@@ -99,6 +138,29 @@ bool is_plain_char(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
            c == '.' || c == '/';
+}
+
+unsigned wide_to_utf8(const wchar_t* text, unsigned length, char* out, unsigned capacity)
+{
+    if (capacity == 0)
+        return 0;
+    unsigned n = 0;
+    for (unsigned i = 0; i < length; ++i) {
+        uint32_t c = static_cast<uint32_t>(text[i]);
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < length && static_cast<uint32_t>(text[i + 1]) >= 0xDC00 &&
+            static_cast<uint32_t>(text[i + 1]) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(text[i + 1]) - 0xDC00);
+            ++i;
+        } else if ((c >= 0xD800 && c < 0xE000) || c > 0x10FFFF) {
+            c = 0xFFFD;
+        }
+        unsigned size = put_code_point(c, out, n, capacity);
+        if (size == 0)
+            break;
+        n += size;
+    }
+    out[n] = 0;
+    return n;
 }
 
 uint16_t port_of_option(const char* text)
@@ -131,6 +193,22 @@ void script_option_token(const wchar_t* token, unsigned length)
         script_options.limit_seconds = 0;
         script_options.limit_text[0] = 0;
         waiting = Waiting::Limit;
+    } else if (is_option(token, length, L'r')) {
+        script_options.record_given = 1;
+        script_options.record_valid = 0;
+        script_options.record_path[0] = 0;
+        waiting = Waiting::Record;
+    } else if (is_option(token, length, L'o')) {
+        script_options.operator_name[0] = 0;
+        waiting = Waiting::Operator;
+    } else if (is_option(token, length, L'n')) {
+        script_options.no_window = 1;
+    } else if (is_option(token, length, L'w')) {
+        script_options.wait_device = 1;
+    } else if (is_option(token, length, L'f')) {
+        script_options.force = 1;
+    } else if (is_option(token, length, L'g')) {
+        script_options.until_gone = 1;
     }
 }
 

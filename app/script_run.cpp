@@ -1,5 +1,6 @@
 #include "script_run.h"
 
+#include "device_watch.h"
 #include "engine_events.h"
 #include "engine_texts.h"
 #include "firmware_image.h"
@@ -7,6 +8,7 @@
 #include "port_selection.h"
 #include "run_log.h"
 #include "run_platform.h"
+#include "run_record.h"
 #include "script_options.h"
 #include "serial_channel.h"
 #include "update_engine.h"
@@ -132,6 +134,8 @@ void on_engine_event(const EngineEvent& event)
 {
     switch (event.kind) {
     case EngineEventKind::ExchangeBegun:
+        if (update_engine.state == Transferring)
+            run_record_transfer_begun();
         end_silence("restart");
         heard_ms = monotonic_ms();
         progress_tenths = 0;
@@ -139,18 +143,26 @@ void on_engine_event(const EngineEvent& event)
     case EngineEventKind::DeviceHeard:
         end_silence("reply");
         heard_ms = monotonic_ms();
-        if (event.reply)
+        if (event.reply) {
+            // Waiting for a device: the attempt begins when it first answers.
+            if (watch_mode() == WatchMode::Arrival && !watch_device_answered())
+                run_record_restart();
+            watch_heard(*event.reply);
+            run_record_heard(*event.reply);
             log_device(*event.reply);
+        }
         break;
     case EngineEventKind::Resent:
         begin_silence(event.block);
         ++silence_resends;
+        run_record_resent();
         break;
     case EngineEventKind::FinalCommand: {
         LogLine line;
         log_begin(line, "final_command");
         log_text(line, event.sent ? " sent" : " not_sent reason=option_d");
         log_end(line);
+        run_record_final_command(event.sent != 0);
         break;
     }
     }
@@ -179,6 +191,7 @@ void on_line_text(TextLine which, const wchar_t* text)
 // silence limit that ran out, 0 for another reason.
 void give_up(const char* reason, uint32_t limit_s)
 {
+    run_record_gave_up(reason);
     end_silence("gave_up");
     LogLine line;
     log_begin(line, "give_up");
@@ -202,6 +215,8 @@ void script_run_start(const char* program_version)
     started_ms = monotonic_ms();
     heard_ms = started_ms;
     run_log_open();
+    run_record_start(program_version);
+    watch_prepare();
     engine_event_sink = on_engine_event;
     line_text_observer = on_line_text;
     char type_name[TYPE_NAME_CAPACITY] = "none";
@@ -243,14 +258,26 @@ void script_run_start(const char* program_version)
 
 bool script_run_refuses_options()
 {
+    // A record that could not go where it was asked to would be lost: refused like -t.
+    if (script_options.record_given && !script_options.record_valid) {
+        script_run_note("give_up", "bad_record_path");
+        run_record_cancel();
+        return true;
+    }
     if (!update_engine.auto_mode || !script_options.limit_given || script_options.limit_seconds != 0)
         return false;
     script_run_note("give_up", "bad_limit");
+    run_record_cancel();
     return true;
 }
 
 void script_run_after_initial_port(bool can_pick_port)
 {
+    if (watch_mode() != WatchMode::None) {
+        if (!watch_start())
+            give_up("port_unusable", 0);
+        return;
+    }
     if (!update_engine.auto_mode)
         return;
     if (port_number == 0 && (script_options.port_given || !can_pick_port)) {
@@ -262,8 +289,12 @@ void script_run_after_initial_port(bool can_pick_port)
 
 void script_run_tick()
 {
+    watch_tick();
     uint32_t limit = script_options.limit_seconds;
     if (!update_engine.auto_mode || limit == 0 || !waiting_for_device(update_engine.state))
+        return;
+    // An absent device is not a silent one: the limit counts from its first reply.
+    if (watch_mode() == WatchMode::Arrival && !watch_device_answered())
         return;
     if (monotonic_ms() - heard_ms < limit * 1000u)
         return;
@@ -294,6 +325,7 @@ void script_run_note(const char* event, const char* reason)
 void script_run_exit(uint8_t exit_code)
 {
     end_silence("exit");
+    run_record_finish(exit_code);
     uint32_t elapsed = monotonic_ms() - started_ms;
     LogLine line;
     log_begin(line, "exit");

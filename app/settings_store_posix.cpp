@@ -1,5 +1,6 @@
 // The remembered port in a per-user file: $XDG_CONFIG_HOME/tq734-updater/settings
-// (~/.config when the variable is unset or not an absolute path), one line "COMport=N".
+// (~/.config when the variable is unset or not an absolute path), one line "COMport=N";
+// the station's port set beside it in station-ports, one line "StationPorts=COM21 COM22".
 #include "settings_store.h"
 
 #include <fcntl.h>
@@ -18,6 +19,8 @@ constexpr size_t PATH_CAPACITY = 4096;
 const char SETTINGS_DIR[] = "tq734-updater";
 const char SETTINGS_FILE[] = "settings";
 const char PORT_KEY[] = "COMport=";
+const char STATION_FILE[] = "station-ports";
+const char STATION_KEY[] = "StationPorts=";
 // A well-formed file is one short line; anything longer is not ours.
 constexpr size_t MAX_FILE = 64;
 
@@ -41,14 +44,14 @@ bool config_dir(char* dir, size_t capacity)
     return n > 0 && static_cast<size_t>(n) < capacity;
 }
 
-// The settings folder and file paths.
-bool settings_paths(char* folder, char* file)
+// The settings folder and the path of one file in it.
+bool settings_paths(char* folder, char* file, const char* name = SETTINGS_FILE)
 {
     char base[PATH_CAPACITY];
     if (!config_dir(base, sizeof base))
         return false;
     int a = std::snprintf(folder, PATH_CAPACITY, "%s/%s", base, SETTINGS_DIR);
-    int b = std::snprintf(file, PATH_CAPACITY, "%s/%s/%s", base, SETTINGS_DIR, SETTINGS_FILE);
+    int b = std::snprintf(file, PATH_CAPACITY, "%s/%s/%s", base, SETTINGS_DIR, name);
     return a > 0 && a < static_cast<int>(PATH_CAPACITY) && b > 0 && b < static_cast<int>(PATH_CAPACITY);
 }
 
@@ -132,19 +135,55 @@ uint16_t load_port()
 }
 
 // A temporary file renamed over the old one: a crash leaves the old file or the new, never half.
-void remember_port(uint16_t port)
+void replace_file(const char* name, const char* text, size_t length)
 {
     char folder[PATH_CAPACITY], file[PATH_CAPACITY], temporary[PATH_CAPACITY + 16];
-    if (!settings_paths(folder, file) || !make_folders(folder))
+    if (!settings_paths(folder, file, name) || !make_folders(folder))
         return;
     std::snprintf(temporary, sizeof temporary, "%s.XXXXXX", file);
     int fd = mkstemp(temporary);
     if (fd < 0)
         return;
-    char text[32];
-    int length = std::snprintf(text, sizeof text, "%s%u\n", PORT_KEY, static_cast<unsigned>(port));
-    bool written = write_whole(fd, text, static_cast<size_t>(length)) && fsync(fd) == 0;
+    bool written = write_whole(fd, text, length) && fsync(fd) == 0;
     written = close(fd) == 0 && written;
     if (!written || rename(temporary, file) != 0)
         unlink(temporary);
+}
+
+void remember_port(uint16_t port)
+{
+    char text[32];
+    int length = std::snprintf(text, sizeof text, "%s%u\n", PORT_KEY, static_cast<unsigned>(port));
+    replace_file(SETTINGS_FILE, text, static_cast<size_t>(length));
+}
+
+bool load_station_ports(char* text, unsigned capacity)
+{
+    char folder[PATH_CAPACITY], file[PATH_CAPACITY];
+    if (capacity == 0 || !settings_paths(folder, file, STATION_FILE))
+        return false;
+    int fd = open(file, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    char stored[STATION_PORTS_CAPACITY + sizeof STATION_KEY + 2];
+    ssize_t length = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        length = read(fd, stored, sizeof stored - 1);
+    close(fd);
+    size_t key = sizeof STATION_KEY - 1;
+    if (length <= 0 || static_cast<size_t>(length) <= key || std::memcmp(stored, STATION_KEY, key) != 0)
+        return false;
+    stored[length] = 0;
+    std::snprintf(text, capacity, "%s", stored + key);
+    text[std::strcspn(text, "\r\n")] = 0;
+    return text[0] != 0;
+}
+
+void remember_station_ports(const char* text)
+{
+    char line[STATION_PORTS_CAPACITY + sizeof STATION_KEY + 2];
+    int length = std::snprintf(line, sizeof line, "%s%s\n", STATION_KEY, text);
+    if (length > 0 && static_cast<size_t>(length) < sizeof line)
+        replace_file(STATION_FILE, line, static_cast<size_t>(length));
 }

@@ -60,6 +60,9 @@ configure_file(${CMAKE_SOURCE_DIR}/resources/deb/changelog.in ${tq_deb_files}/ch
 configure_file(${CMAKE_SOURCE_DIR}/resources/deb/tq734-updater.1.in ${tq_deb_files}/man/man1/tq734-updater.1 @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/resources/deb/tq734-updater.ru.1.in ${tq_deb_files}/man/ru/man1/tq734-updater.1
                @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/resources/deb/tq734-station.1.in ${tq_deb_files}/man/man1/tq734-station.1 @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/resources/deb/tq734-station.ru.1.in ${tq_deb_files}/man/ru/man1/tq734-station.1
+               @ONLY)
 # The guide as the release makes it; a test build's guide carries the test notice.
 set(tq_guide_args guide)
 if(TQ_TEST_PACKAGE OR TQ_FIRMWARE_PLACEHOLDER)
@@ -68,7 +71,8 @@ endif()
 
 # Compressed without name or time stamp (gzip -n), so two builds give the same bytes.
 set(tq_deb_gz)
-foreach(f changelog man/man1/tq734-updater.1 man/ru/man1/tq734-updater.1)
+foreach(f changelog man/man1/tq734-updater.1 man/ru/man1/tq734-updater.1 man/man1/tq734-station.1
+        man/ru/man1/tq734-station.1)
   add_custom_command(OUTPUT ${tq_deb_files}/${f}.gz
     COMMAND gzip -9nkf ${tq_deb_files}/${f}
     DEPENDS ${tq_deb_files}/${f} VERBATIM)
@@ -84,21 +88,25 @@ add_custom_command(OUTPUT ${tq_deb_files}/guide.html
 add_custom_target(tq734_deb_files DEPENDS ${tq_deb_gz} ${tq_deb_files}/guide.html tq734_icon_pngs)
 
 install(TARGETS tq734_updater RUNTIME DESTINATION bin)
+# The station runs the updater beside it, /usr/bin/tq734-updater.
+install(TARGETS tq734_station RUNTIME DESTINATION bin)
 # The same update without a display, which the program starts in its own place.
 install(TARGETS tq734_updater_console RUNTIME DESTINATION libexec/tq734-updater)
 # Stripped as Debian strips a program: no symbols, no compiler comment.
 find_program(TQ_STRIP NAMES strip REQUIRED)
-foreach(program bin/tq734-updater libexec/tq734-updater/tq734-updater-console)
+foreach(program bin/tq734-updater bin/tq734-station libexec/tq734-updater/tq734-updater-console)
   install(CODE "execute_process(COMMAND ${TQ_STRIP} --remove-section=.comment --remove-section=.note
       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${program}\" COMMAND_ERROR_IS_FATAL ANY)")
 endforeach()
-install(FILES resources/tq734-updater.desktop DESTINATION share/applications)
+install(FILES resources/tq734-updater.desktop resources/tq734-station.desktop DESTINATION share/applications)
 foreach(size 16 32 48 256)
   install(FILES ${CMAKE_BINARY_DIR}/app/icon/tq734-${size}.png
           DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME tq734-updater.png)
 endforeach()
-install(FILES ${tq_deb_files}/man/man1/tq734-updater.1.gz DESTINATION share/man/man1)
-install(FILES ${tq_deb_files}/man/ru/man1/tq734-updater.1.gz DESTINATION share/man/ru/man1)
+install(FILES ${tq_deb_files}/man/man1/tq734-updater.1.gz ${tq_deb_files}/man/man1/tq734-station.1.gz
+        DESTINATION share/man/man1)
+install(FILES ${tq_deb_files}/man/ru/man1/tq734-updater.1.gz ${tq_deb_files}/man/ru/man1/tq734-station.1.gz
+        DESTINATION share/man/ru/man1)
 install(FILES resources/deb/copyright ${tq_deb_files}/changelog.gz ${tq_deb_files}/guide.html DESTINATION ${tq_doc})
 install(FILES resources/deb/doc-base RENAME tq734-updater DESTINATION share/doc-base)
 
@@ -122,7 +130,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Writes the CPU2 firmware built into the program into a TQ734
 device over a serial port (115,200 baud 8N1), with a window for the
-technician and options for scripts (see tq734-updater(1)).
+technician and options for scripts (see tq734-updater(1)), and a station
+that updates the devices on up to 16 ports hands-free and records each one
+(see tq734-station(1)).
 
 Firmware type: ${tq_firmware_type}.${tq_deb_test_words}")
 include(CPack)

@@ -15,3 +15,6 @@ bool channel_open(uint8_t channel, uint8_t port, uint32_t baud, uint8_t stop_bit
 bool channel_write(uint8_t channel, const uint8_t* bytes, uint16_t length);
 // Closes the channel; closing a closed channel does nothing.
 void channel_close(uint8_t channel);
+// True while the channel is open and its port is there (false while a lost port is being
+// reopened, and when closed).
+bool channel_port_present(uint8_t channel);

@@ -260,3 +260,8 @@ void channel_close(uint8_t channel)
         release_device(channel_slot.fd, true);
     channel_slot = ChannelSlot{-1, false, nullptr, nullptr, 0, 0, 0, {}, 0, 0, 0};
 }
+
+bool channel_port_present(uint8_t channel)
+{
+    return channel == 0 && channel_slot.open && channel_slot.fd >= 0;
+}

@@ -196,3 +196,8 @@ void channel_close(uint8_t channel)
         CloseHandle(channel_slot.handle);
     mark_slot_closed();
 }
+
+bool channel_port_present(uint8_t channel)
+{
+    return channel == 0 && slot_open() && port_present();
+}

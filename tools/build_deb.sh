@@ -65,7 +65,7 @@ if grep -q '^TQ_FIRMWARE_PLACEHOLDER:INTERNAL=ON' "$out/CMakeCache.txt" && [ "$t
     echo "TQ_FIRMWARE_IMAGE), or make a test package: bash tools/build_deb.sh --test" >&2
     exit 1
 fi
-if ! cmake --build "$out" --target tq734_updater tq734_updater_console tq734_deb_files -j2 >>"$log" 2>&1; then
+if ! cmake --build "$out" --target tq734_updater tq734_updater_console tq734_station tq734_deb_files -j2 >>"$log" 2>&1; then
     cat "$log" >&2
     echo "build_deb: the build failed (above)" >&2
     exit 1

@@ -19,7 +19,7 @@ build_release_programs() {
     for arch in i686 x86_64; do
         run_logged "$out/$arch.log" cmake -S . -B "$out/$arch" -DCMAKE_BUILD_TYPE=Release -DTQ_TESTS=OFF \
             -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-mingw-$arch.cmake" &&
-            run_logged "$out/$arch.log" cmake --build "$out/$arch" --target tq734_updater -j2 || return 1
+            run_logged "$out/$arch.log" cmake --build "$out/$arch" --target tq734_updater tq734_station -j2 || return 1
     done
 }
 
@@ -76,7 +76,8 @@ package_release() {
     local out=$1 dist=$2 src=$PWD
     local native=$1/native i686=$1/i686 x64=$1/x86_64
     local tools=$native/tools/release stage=$out/release-stage version sha zip suffix= test=()
-    local files=(tq734-updater.exe x64/tq734-updater.exe ИНСТРУКЦИЯ.html FIRMWARE.txt)
+    local files=(tq734-updater.exe x64/tq734-updater.exe tq734-station.exe x64/tq734-station.exe ИНСТРУКЦИЯ.html
+        FIRMWARE.txt)
     : "${SOURCE_DATE_EPOCH:?the release needs SOURCE_DATE_EPOCH}"
     version=$("$tools/make_guide" version) || return 1
     if [ "${TQ_TEST_RELEASE:-0}" = 1 ]; then
@@ -91,14 +92,23 @@ package_release() {
     mkdir -p "$stage/x64" || return 1
     cp "$i686/app/tq734-updater.exe" "$stage/tq734-updater.exe" || return 1
     cp "$x64/app/tq734-updater.exe" "$stage/x64/tq734-updater.exe" || return 1
-    check_release_imports "$stage/tq734-updater.exe" i686-w64-mingw32-objdump || return 1
-    check_release_imports "$stage/x64/tq734-updater.exe" x86_64-w64-mingw32-objdump || return 1
-    { pe_facts tq734-updater.exe "$stage/tq734-updater.exe" i686-w64-mingw32-objdump
-      pe_facts x64/tq734-updater.exe "$stage/x64/tq734-updater.exe" x86_64-w64-mingw32-objdump
+    # The station runs the updater beside it: both builds carry both programs.
+    cp "$i686/app/tq734-station.exe" "$stage/tq734-station.exe" || return 1
+    cp "$x64/app/tq734-station.exe" "$stage/x64/tq734-station.exe" || return 1
+    local exe
+    for exe in tq734-updater.exe tq734-station.exe; do
+        check_release_imports "$stage/$exe" i686-w64-mingw32-objdump || return 1
+        check_release_imports "$stage/x64/$exe" x86_64-w64-mingw32-objdump || return 1
+    done
+    { for exe in tq734-updater.exe tq734-station.exe; do
+          pe_facts "$exe" "$stage/$exe" i686-w64-mingw32-objdump
+          pe_facts "x64/$exe" "$stage/x64/$exe" x86_64-w64-mingw32-objdump
+      done
     } >"$out/pe-facts.txt" || return 1
     "$tools/make_guide" "${test[@]}" guide docs/guide.html.in docs/pictures >"$stage/ИНСТРУКЦИЯ.html" || return 1
-    "$tools/make_guide" carries "$stage/tq734-updater.exe" && "$tools/make_guide" carries "$stage/x64/tq734-updater.exe" ||
-        return 1
+    for exe in tq734-updater.exe x64/tq734-updater.exe tq734-station.exe x64/tq734-station.exe; do
+        "$tools/make_guide" carries "$stage/$exe" || return 1
+    done
     sha=$("$tools/make_guide" image | sha256sum | cut -c1-64)
     "$tools/make_guide" "${test[@]}" firmware "$sha" >"$stage/FIRMWARE.txt" || return 1
     (cd "$stage" && sha256sum "${files[@]}" >SHA256SUMS) || return 1

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "command_line.h"
@@ -262,6 +263,81 @@ TEST(Options, PortAndSilenceLimitFromTheCommandLine)
         EXPECT_EQ(script_options.named_port, row.named_port) << std::wstring(row.line).size();
         EXPECT_EQ(script_options.limit_seconds, row.limit_seconds) << std::wstring(row.line).size();
     }
+}
+
+
+// -n, -w, -f, -g are flags; -r and -o take the next word, which may be long and not ASCII.
+TEST(OptionWords, StationOptions)
+{
+    const struct {
+        std::vector<const char*> words;
+        uint8_t no_window, wait_device, force, until_gone, record_given, record_valid;
+        const char* record_path;
+        const char* operator_name;
+        uint8_t auto_mode;
+    } rows[] = {
+        {{"x", "-a", "-n", "-w", "-p", "COM3", "-r", "/tmp/r.jsonl"}, 1, 1, 0, 0, 1, 1, "/tmp/r.jsonl", "", 1},
+        {{"x", "-n", "-g", "-p", "ttyUSB0"}, 1, 0, 0, 1, 0, 0, "", "", 0},
+        {{"x", "-f", "-o", "Иванов И."}, 0, 0, 1, 0, 0, 0, "", "Иванов И.", 0},
+        {{"x", "-r", "/data/записи.jsonl", "-o", "партия 7"}, 0, 0, 0, 0, 1, 1, "/data/записи.jsonl", "партия 7", 0},
+        {{"x", "-r"}, 0, 0, 0, 0, 1, 0, "", "", 0},
+        {{"x", "-r", ""}, 0, 0, 0, 0, 1, 0, "", "", 0},
+        {{"x", "-r", "-a"}, 0, 0, 0, 0, 1, 0, "", "", 1},          // the forgotten value
+        {{"x", "-o", "-n"}, 1, 0, 0, 0, 0, 0, "", "", 0},
+        {{"x", "-r", "a", "-r", "b"}, 0, 0, 0, 0, 1, 1, "b", "", 0},
+        {{"x", "-o", "bad\xff" "byte"}, 0, 0, 0, 0, 0, 0, "", "bad\xef\xbf\xbd" "byte", 0},
+        {{"x", "-N", "-W", "--f", "-gg", "-R", "f", "-oNAME"}, 0, 0, 0, 0, 0, 0, "", "", 0},
+    };
+    for (const auto& row : rows) {
+        script_options = ScriptOptions();
+        Options o = options_of_words(row.words);
+        std::string line;
+        for (const char* w : row.words)
+            line += std::string("[") + w + "]";
+        EXPECT_EQ(script_options.no_window, row.no_window) << line;
+        EXPECT_EQ(script_options.wait_device, row.wait_device) << line;
+        EXPECT_EQ(script_options.force, row.force) << line;
+        EXPECT_EQ(script_options.until_gone, row.until_gone) << line;
+        EXPECT_EQ(script_options.record_given, row.record_given) << line;
+        EXPECT_EQ(script_options.record_valid, row.record_valid) << line;
+        EXPECT_STREQ(script_options.record_path, row.record_path) << line;
+        EXPECT_STREQ(script_options.operator_name, row.operator_name) << line;
+        EXPECT_EQ(o.auto_mode, row.auto_mode) << line;
+    }
+}
+
+// A records path longer than the dialog's 100-unit words is read whole; one too long to be
+// read whole is refused rather than cut. An operator's name is cut to fit.
+TEST(Options, LongRecordPathsAndNames)
+{
+    std::wstring folder(300, L'd');
+    script_options = ScriptOptions();
+    options_of((L"x.exe -a -r \"C:\\Records and more\\" + folder + L"\\r.jsonl\" -d").c_str());
+    EXPECT_EQ(script_options.record_valid, 1);
+    EXPECT_EQ(std::string(script_options.record_path),
+              "C:\\Records and more\\" + std::string(300, 'd') + "\\r.jsonl");
+    EXPECT_EQ(options_of((L"x.exe -r " + folder + L" -d").c_str()).final_command, 0);
+
+    script_options = ScriptOptions();
+    options_of((L"x.exe -r " + std::wstring(2000, L'p') + L" -a").c_str());
+    EXPECT_EQ(script_options.record_given, 1);
+    EXPECT_EQ(script_options.record_valid, 0);
+    EXPECT_STREQ(script_options.record_path, "");
+
+    script_options = ScriptOptions();
+    std::string long_word(2000, 'p');
+    options_of_words({"x", "-r", long_word.c_str(), "-a"});
+    EXPECT_EQ(script_options.record_valid, 0);
+
+    script_options = ScriptOptions();
+    options_of((L"x.exe -o " + std::wstring(200, L'Я') + L" -n").c_str());
+    EXPECT_EQ(script_options.no_window, 1);
+    // Whole characters only: 63 of two bytes fit in 127.
+    EXPECT_EQ(std::strlen(script_options.operator_name), 126u);
+    // A pair of UTF-16 surrogates is one character; a lone one is replaced.
+    script_options = ScriptOptions();
+    options_of(L"x.exe -o \xD83D\xDE00-\xD800-");
+    EXPECT_STREQ(script_options.operator_name, "\xf0\x9f\x98\x80-\xef\xbf\xbd-");
 }
 
 }  // namespace

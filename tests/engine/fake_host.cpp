@@ -85,6 +85,8 @@ void channel_close(uint8_t channel)
         world.channel_open = false;
 }
 
+bool channel_port_present(uint8_t channel) { return channel == 0 && world.channel_open; }
+
 void remember_port(uint16_t port) { record(Ev::RememberPort, port); }
 
 void reset_world(uint16_t port)

@@ -2,14 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine_test.h"
 #include "firmware_image.h"
+#include "device_watch.h"
 #include "line_text.h"
 #include "port_selection.h"
+#include "record_file.h"
 #include "run_platform.h"
 #include "script_options.h"
 #include "script_run.h"
@@ -20,8 +23,36 @@ namespace {
 
 uint32_t clock_ms;
 std::vector<std::string> lines;
+std::vector<std::string> records;       // lines appended to the records file
+std::string record_path_used;
+bool record_file_fails;
+bool port_can_open = true;              // what the next open_port() finds
+unsigned port_opens;
 
 }  // namespace
+
+ReceiveHandler port_receiver = on_receive;
+
+// Port selection's reopening, over the fake channel.
+void open_port()
+{
+    ++port_opens;
+    update_engine.state = Idle;
+    world.channel_open = port_can_open;
+    if (!port_can_open)
+        port_number = 0;
+}
+
+bool record_file_append(const char* path, const char* line, unsigned length)
+{
+    if (record_file_fails)
+        return false;
+    record_path_used = path;
+    records.emplace_back(line, length);
+    return true;
+}
+bool default_record_path(char*, unsigned) { return false; }
+void record_host_name(char* out, unsigned) { std::strcpy(out, "rig"); }
 
 uint32_t monotonic_ms() { return clock_ms; }
 LocalTime local_time_now() { return LocalTime{2026, 12, 9, 7, 5, 3, int(clock_ms % 1000), 180}; }
@@ -36,6 +67,12 @@ struct ScriptLogTest : EngineTest {
     {
         EngineTest::SetUp();
         lines.clear();
+        records.clear();
+        record_path_used.clear();
+        record_file_fails = false;
+        port_can_open = true;
+        port_opens = 0;
+        port_receiver = on_receive;
         clock_ms = 1000;
         script_options = ScriptOptions();
         world.line_written = [](bool status, const wchar_t* text) {
@@ -207,6 +244,296 @@ TEST_F(ScriptLogTest, SilenceLimit)
     EXPECT_FALSE(script_run_refuses_options());   // ignored without -a
     update_engine.auto_mode = 1;
     EXPECT_TRUE(script_run_refuses_options());
+}
+
+
+// The decision after a TQ734's version reply: only this firmware's own version is left alone.
+TEST(WaitForDevice, VersionVerdicts)
+{
+    const struct {
+        bool has_version;
+        uint8_t major;
+        uint16_t minor;
+        bool force;
+        VersionVerdict verdict;
+    } rows[] = {
+        {true, 2, 385, false, VersionVerdict::UpToDate},
+        {true, 2, 385, true, VersionVerdict::Update},     // -f: a repair
+        {true, 2, 384, false, VersionVerdict::Update},
+        {true, 2, 386, false, VersionVerdict::Update},    // newer is not "this firmware"
+        {true, 3, 385, false, VersionVerdict::Update},
+        {true, 0, 0, false, VersionVerdict::Update},
+        {false, 2, 385, false, VersionVerdict::Update},   // no version fields: always updated
+    };
+    for (const auto& row : rows) {
+        Reply r = {};
+        r.kind = ReplyKind::VersionReply;
+        r.has_version = row.has_version;
+        r.major = row.major;
+        r.minor = row.minor;
+        EXPECT_EQ(judge_version(r, row.force), row.verdict) << int(row.major) << "." << row.minor << " " << row.force;
+    }
+}
+
+const Bytes VERSION_2_384 = {0x54, 0x51, 0x01, 0x02, 0x80, 0x01};
+const Bytes VERSION_2_385 = {0x54, 0x51, 0x01, 0x02, 0x81, 0x01};
+const Bytes IDENTIFY_TQ = {'I', 'D', 'T', 'Q'};
+
+// -a -w -p COM7 -r FILE, as a station runs it: the port opened, the tick driving the wait.
+struct WaitTest : ScriptLogTest {
+    void begin(bool port_there = true)
+    {
+        update_engine.auto_mode = 1;
+        script_options.port_given = 1;
+        script_options.named_port = 7;
+        std::strcpy(script_options.port_text, "COM7");
+        script_options.wait_device = 1;
+        script_options.record_given = 1;
+        script_options.record_valid = 1;
+        std::strcpy(script_options.record_path, "/records.jsonl");
+        script_run_start("9.8.7");
+        port_can_open = port_there;
+        open_port();
+        if (port_there)
+            port_number = 7;
+        script_run_after_initial_port(false);
+    }
+    // Time passes in ticks; the reply timer fires as the engine armed it.
+    void run_ms(unsigned ms)
+    {
+        for (unsigned t = 0; t < ms; t += 100) {
+            clock_ms += 100;
+            if (world.timer_armed && (t + 100) % world.timer_period == 0)
+                on_reply_timer();
+            script_run_tick();
+        }
+    }
+    std::vector<std::string> matching(const std::string& what) const
+    {
+        std::vector<std::string> out;
+        for (const std::string& e : events())
+            if (e.find(what) != std::string::npos)
+                out.push_back(e);
+        return out;
+    }
+};
+
+TEST_F(WaitTest, AnAbsentPortIsTriedEverySecondAndADeviceIsUpdatedWhenItAnswers)
+{
+    begin(false);
+    run_ms(3500);
+    EXPECT_EQ(port_opens, 1u + 3u);   // the first choice, then once a second
+    EXPECT_TRUE(writes().empty());
+    EXPECT_NE(update_engine.state, Closing);
+    port_can_open = true;
+    run_ms(1000);
+    EXPECT_EQ(port_number, 7);
+    EXPECT_EQ(matching(" port state="), (std::vector<std::string>{"COM7 port state=unusable\n", "COM7 port state=open\n"}));
+    // Nothing but the identification request, every 500 ms, until a device answers.
+    run_ms(5000);
+    std::vector<Bytes> sent = writes();
+    ASSERT_GE(sent.size(), 10u);
+    for (const Bytes& frame : sent)
+        EXPECT_EQ(frame, WIRE_IDENTIFY);
+    world.events.clear();
+    deliver(device_frame(IDENTIFY_TQ));
+    EXPECT_EQ(writes(), (std::vector<Bytes>{WIRE_VERSION_REQUEST}));
+    deliver(device_frame(VERSION_2_384));
+    run_ms(100);
+    ASSERT_EQ(writes().size(), 2u);
+    EXPECT_EQ(sent_block_index(writes()[1]), 0);
+    EXPECT_EQ(update_engine.state, Transferring);
+    reach_finishing();
+    deliver(finish_reply_frame(0));
+    script_run_exit(update_engine.exit_code);
+    EXPECT_EQ(update_engine.exit_code, 0);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(record_path_used, "/records.jsonl");
+    const std::string& r = records[0];
+    EXPECT_NE(r.find("\"host\":\"rig\",\"port\":\"COM7\",\"station\":null,\"updater\":\"9.8.7\""), std::string::npos) << r;
+    EXPECT_NE(r.find("\"device\":{\"id\":\"TQ\",\"version_before\":\"2.384\"},\"result\":\"ok\",\"code\":0,"
+                     "\"text\":\"Обновление ПО произведено успешно.\",\"exit\":0,"),
+              std::string::npos)
+        << r;
+    EXPECT_NE(r.find("\"blocks\":1231,\"resends\":0,\"final_command\":true,\"operator\":null}\n"), std::string::npos) << r;
+    std::vector<std::string> e = events();
+    ASSERT_GE(e.size(), 2u);
+    EXPECT_EQ(e[e.size() - 2], "COM7 record written=yes\n");
+    EXPECT_EQ(e.back().substr(0, 16), "COM7 exit code=0");
+}
+
+TEST_F(WaitTest, ADeviceWithThisFirmwareIsLeftAsItIs)
+{
+    std::strcpy(script_options.operator_name, "shift 2");
+    begin();
+    run_ms(1200);
+    clock_ms = 20000;   // the attempt's times begin with the device's first answer
+    deliver(device_frame(IDENTIFY_TQ));
+    clock_ms += 20;
+    deliver(device_frame(VERSION_2_385));
+    run_ms(100);
+    EXPECT_EQ(update_engine.state, Closing);
+    EXPECT_EQ(update_engine.exit_code, 0);
+    EXPECT_FALSE(world.channel_open);
+    std::vector<Bytes> sent = writes();
+    EXPECT_EQ(sent.back(), WIRE_VERSION_REQUEST);   // nothing after the version request
+    script_run_exit(update_engine.exit_code);
+    std::vector<std::string> e = events();
+    ASSERT_GE(e.size(), 3u);
+    EXPECT_EQ(e[e.size() - 3], "COM7 up_to_date version=2.385\n");
+    EXPECT_EQ(e[e.size() - 2], "COM7 record written=yes\n");
+    EXPECT_EQ(e.back(), "COM7 exit code=0 seconds=19.120\n");
+    char type[TYPE_NAME_CAPACITY];
+    uint32_t crc = 0;
+    ASSERT_TRUE(firmware_header(type, sizeof type, &crc));
+    char crc_text[16];
+    std::snprintf(crc_text, sizeof crc_text, "0x%08X", unsigned(crc));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0], std::string("{\"start\":\"2026-12-09T07:05:03.000+03:00\",\"end\":\"2026-12-09T07:05:03.120+03:00\","
+                                      "\"host\":\"rig\",\"port\":\"COM7\",\"station\":null,\"updater\":\"9.8.7\","
+                                      "\"firmware\":{\"type\":\"") +
+                              type + "\",\"crc\":\"" + crc_text + "\",\"sha256\":\"" + FIRMWARE_SHA256 +
+                              "\",\"size\":314912},\"device\":{\"id\":\"TQ\",\"version_before\":\"2.385\"},"
+                              "\"result\":\"up_to_date\",\"code\":null,\"text\":null,\"exit\":0,\"seconds\":0.120,"
+                              "\"blocks\":0,\"resends\":0,\"final_command\":false,\"operator\":\"shift 2\"}\n");
+}
+
+TEST_F(WaitTest, ForcedOrWithoutVersionFieldsTheDeviceIsUpdated)
+{
+    for (bool force : {true, false}) {
+        SetUp();
+        script_options.force = force;
+        begin();
+        deliver(device_frame(IDENTIFY_TQ));
+        deliver(device_frame(force ? VERSION_2_385 : Bytes{0x54, 0x51, 0x01}));
+        run_ms(100);
+        EXPECT_EQ(update_engine.state, Transferring) << force;
+        EXPECT_TRUE(matching("up_to_date").empty()) << force;
+    }
+}
+
+TEST_F(WaitTest, AnotherDeviceGetsNothingWritten)
+{
+    // Run by a station, which names its version in the environment.
+    static char station[] = "TQ734_STATION_VERSION=2.1.0\n\"x";
+    putenv(station);
+    begin();
+    static char no_station[] = "TQ734_STATION_VERSION=";
+    putenv(no_station);
+    deliver(device_frame({'I', 'D', 'X', 'Y'}));
+    run_ms(200);
+    EXPECT_EQ(update_engine.exit_code, 126);
+    for (const Bytes& frame : writes())
+        EXPECT_EQ(frame, WIRE_IDENTIFY);
+    script_run_exit(update_engine.exit_code);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("\"station\":\"2.1.0\\\"x\","), std::string::npos) << records[0];
+    EXPECT_NE(records[0].find("\"device\":{\"id\":\"XY\",\"version_before\":null},\"result\":\"not_tq734\",\"code\":null,"
+                              "\"text\":\"ОШИБКА!\\r\\nПодключенное устройство не TQ734\",\"exit\":126,"),
+              std::string::npos)
+        << records[0];
+}
+
+TEST_F(WaitTest, TheLimitCountsFromTheDevicesFirstAnswer)
+{
+    script_options.limit_given = 1;
+    script_options.limit_seconds = 3;
+    begin();
+    run_ms(60000);   // nobody there: waiting is not silence
+    EXPECT_NE(update_engine.state, Closing);
+    deliver(device_frame(IDENTIFY_TQ));   // then it falls silent before its version
+    run_ms(2900);
+    EXPECT_NE(update_engine.state, Closing);
+    run_ms(200);
+    EXPECT_EQ(update_engine.state, Closing);
+    EXPECT_EQ(update_engine.exit_code, 127);
+    script_run_exit(update_engine.exit_code);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("\"result\":\"no_answer\",\"code\":null,\"text\":null,\"exit\":127,"), std::string::npos)
+        << records[0];
+}
+
+TEST_F(WaitTest, NoDeviceNoRecordAndARecordThatCannotBeWrittenChangesNothing)
+{
+    begin();
+    run_ms(3000);
+    script_run_exit(update_engine.exit_code);   // the station stopped it
+    EXPECT_TRUE(records.empty());
+    EXPECT_TRUE(matching("record ").empty());
+
+    SetUp();
+    record_file_fails = true;
+    begin();
+    deliver(device_frame(IDENTIFY_TQ));
+    deliver(device_frame(VERSION_2_385));
+    run_ms(100);
+    script_run_exit(update_engine.exit_code);
+    EXPECT_EQ(matching("record "), (std::vector<std::string>{"COM7 record written=no reason=write_failed\n"}));
+    EXPECT_EQ(events().back().substr(0, 16), "COM7 exit code=0");
+}
+
+// -g: the identification request every 500 ms and nothing else, until the device is gone.
+struct RemovalTest : WaitTest {
+    void begin_removal(bool port_there = true)
+    {
+        script_options.port_given = 1;
+        script_options.named_port = 7;
+        script_options.until_gone = 1;
+        script_run_start("9.8.7");
+        port_can_open = port_there;
+        open_port();
+        if (port_there)
+            port_number = 7;
+        reset_receiver();
+        script_run_after_initial_port(false);
+    }
+    // A device that answers every identification request at once.
+    void answer_while(unsigned ms)
+    {
+        for (unsigned t = 0; t < ms; t += 100) {
+            size_t before = writes().size();
+            run_ms(100);
+            if (writes().size() > before)
+                port_receiver(device_frame(IDENTIFY_TQ).data(), uint16_t(device_frame(IDENTIFY_TQ).size()));
+        }
+    }
+};
+
+TEST_F(RemovalTest, ASilentDeviceIsGoneAfterTwoSeconds)
+{
+    begin_removal();
+    answer_while(10000);
+    EXPECT_NE(update_engine.state, Closing);
+    run_ms(1900);
+    EXPECT_NE(update_engine.state, Closing);
+    run_ms(200);
+    EXPECT_EQ(update_engine.state, Closing);
+    EXPECT_EQ(update_engine.exit_code, 0);
+    std::vector<Bytes> sent = writes();
+    EXPECT_GE(sent.size(), 23u);
+    EXPECT_LE(sent.size(), 26u);
+    for (const Bytes& frame : sent)
+        EXPECT_EQ(frame, WIRE_IDENTIFY);
+    script_run_exit(update_engine.exit_code);
+    EXPECT_EQ(matching(" gone "), (std::vector<std::string>{"COM7 gone reason=silent\n"}));
+    EXPECT_TRUE(records.empty());
+}
+
+TEST_F(RemovalTest, APortThatGoesOrIsNotThereIsRemoval)
+{
+    begin_removal();
+    answer_while(1000);
+    world.channel_open = false;   // the device's own USB port went away
+    run_ms(100);
+    EXPECT_EQ(update_engine.state, Closing);
+    EXPECT_EQ(matching(" gone "), (std::vector<std::string>{"COM7 gone reason=removed\n"}));
+
+    SetUp();
+    begin_removal(false);
+    EXPECT_EQ(update_engine.state, Closing);
+    EXPECT_EQ(update_engine.exit_code, 0);
+    EXPECT_TRUE(writes().empty());
+    EXPECT_EQ(matching(" gone "), (std::vector<std::string>{"COM7 gone reason=removed\n"}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 # its own session bus with the accessibility bus in it, then scenarios.py, which starts the
 # updater and the simulator and reads and drives the window through AT-SPI.
 #   run.sh NAME UPDATER SIMULATOR OUTDIR
+# (TQ_SCENARIOS names another scenario file, TQ_SCREEN another screen, e.g. the station's.)
 # Everything started here is stopped by pid on exit, pass or fail.
 set -u
 name=$1 updater=$2 simulator=$3 outdir=$4
@@ -23,7 +24,7 @@ trap cleanup EXIT
 fifo=$outdir/$name.displayfd
 rm -f "$fifo"
 mkfifo "$fifo"
-Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >>"$log" 2>&1 &
+Xvfb -displayfd 3 -noreset -screen 0 "${TQ_SCREEN:-1024x768x24}" -nolisten tcp 3>"$fifo" >>"$log" 2>&1 &
 xvfb_pid=$!
 display=$(timeout 10 head -1 "$fifo" || true)
 rm -f "$fifo"
@@ -33,7 +34,7 @@ export DISPLAY=:$display
 export ASAN_OPTIONS=detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}
 export NO_AT_BRIDGE=0 GTK_THEME=Adwaita LC_ALL=C.UTF-8
 # dbus-daemon's complaint about the fd limit is harmless.
-dbus-run-session -- /usr/bin/python3 "$here/scenarios.py" "$name" "$updater" "$simulator" "$outdir" \
+dbus-run-session -- /usr/bin/python3 "$here/${TQ_SCENARIOS:-scenarios.py}" "$name" "$updater" "$simulator" "$outdir" \
     2> >(grep -v 'Failed to set fd limit' >>"$log")
 rc=$?
 [ "$rc" -eq 0 ] || cat "$log" >&2

@@ -40,7 +40,8 @@ git ls-files -z | xargs -0 cp --parents -t "$copy"
 zip_b=$copy/dist/${zip_a##*/}
 
 same=1
-for f in tq734-updater.exe x64/tq734-updater.exe ИНСТРУКЦИЯ.html FIRMWARE.txt SHA256SUMS; do
+for f in tq734-updater.exe x64/tq734-updater.exe tq734-station.exe x64/tq734-station.exe ИНСТРУКЦИЯ.html FIRMWARE.txt \
+    SHA256SUMS; do
     a=$(sha256sum <"$out/release-stage/$f" | cut -c1-64)
     b=$(sha256sum <"$copy/build/release-stage/$f" | cut -c1-64)
     [ "$a" = "$b" ] || { echo "differs: $f ($a / $b)" >&2; same=0; }

@@ -419,6 +419,56 @@ TEST_F(Sim, KeepRunningOutlivesTheFinalCommandAndTimeoutEndsTheRun)
     EXPECT_NE(r.find("final command: no"), std::string::npos);
 }
 
+// A station's fixture: a device silent until it is connected, one that restarts after its
+// update and comes back with the new version, one whose own USB port goes with it.
+TEST_F(Sim, ArrivesLateRestartsSilentlyWithTheNewVersionOrIsRemoved)
+{
+    timespec t0;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    start({"--arrive-after-ms", "700", "--version", "2.384", "--restart-silence-ms", "800", "--keep-running"});
+    EXPECT_TRUE(one_reply(IDENTIFY).empty());   // asked before it arrived: never answered
+    EXPECT_GE(ms_since(t0), 700.0);
+    EXPECT_EQ(one_reply(IDENTIFY), (Bytes{'I', 'D', 'T', 'Q'}));
+    EXPECT_EQ(one_reply(VERSION), (Bytes{0x54, 0x51, 0x01, 0x02, 0x80, 0x01}));
+    send(FINAL);
+    timespec final_at;
+    clock_gettime(CLOCK_MONOTONIC, &final_at);
+    send(IDENTIFY);
+    EXPECT_TRUE(replies(400).empty());
+    std::vector<Bytes> r;
+    while (r.empty() && ms_since(final_at) < 3000) {
+        send(IDENTIFY);
+        r = replies(100);
+    }
+    EXPECT_GE(ms_since(final_at), 780.0);
+    EXPECT_EQ(one_reply(VERSION), (Bytes{0x54, 0x51, 0x01, 0x02, 0x81, 0x01}));
+    EXPECT_FALSE(ended_within(200));   // kept running for the station's next cycle
+    stop();
+    std::string text = report_text();
+    EXPECT_NE(text.find("rx while absent (no reply)"), std::string::npos) << text;
+    EXPECT_NE(text.find("arrived"), std::string::npos) << text;
+    EXPECT_NE(text.find("restarting: silent for 800 ms"), std::string::npos) << text;
+    EXPECT_NE(text.find("restarted with version 2.385"), std::string::npos) << text;
+
+    char tmpl[] = "/tmp/tq734-simgone-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string link = std::string(tmpl) + "/com7";
+    start({"--link", link, "--remove-after-final", "--keep-running"});
+    send(FINAL);
+    struct stat st;
+    for (int i = 0; i < 100 && lstat(link.c_str(), &st) == 0; ++i)
+        usleep(10000);
+    EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link stays after the removal";
+    // The line is hung up: a read ends at once with nothing or an error.
+    pollfd p = {line, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 1000), 1);
+    EXPECT_TRUE(p.revents & (POLLHUP | POLLERR)) << p.revents;
+    EXPECT_FALSE(ended_within(300));
+    stop();
+    EXPECT_NE(report_text().find("removed after the final command"), std::string::npos);
+    std::system(("rm -rf '" + std::string(tmpl) + "'").c_str());
+}
+
 TEST_F(Sim, HelpNamesEveryOptionAndBadCommandLinesExitWith2)
 {
     std::string help;
@@ -429,7 +479,8 @@ TEST_F(Sim, HelpNamesEveryOptionAndBadCommandLinesExitWith2)
           "--split", "--split-gap-ms", "--noise", "--delay-ms", "--finish-after-block", "--unplug-at-block",
           "--unplug-seconds", "--unsolicited-id",
           "--unsolicited-after-block", "--wire-time", "--seed", "--exit-on-final", "--keep-running", "--linger-ms",
-          "--timeout-s", "Exit status"})
+          "--timeout-s", "--arrive-after-ms", "--restart-silence-ms", "--new-version", "--remove-after-final",
+          "Exit status"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
     std::string ignored;
     EXPECT_EQ(run_to_end("--no-such-option", &ignored), 2);
@@ -437,6 +488,8 @@ TEST_F(Sim, HelpNamesEveryOptionAndBadCommandLinesExitWith2)
     EXPECT_EQ(run_to_end("--tag TQX", &ignored), 2);
     EXPECT_EQ(run_to_end("--version 2", &ignored), 2);
     EXPECT_EQ(run_to_end("--result 256", &ignored), 2);
+    EXPECT_EQ(run_to_end("--arrive-after-ms -1", &ignored), 2);
+    EXPECT_EQ(run_to_end("--new-version 2", &ignored), 2);
     EXPECT_EQ(run_to_end("--image /nonexistent/firmware.bin", &ignored), 1);
 }
 

@@ -652,7 +652,8 @@ int make_firmware_text(const char* sha256)
     for (const wchar_t* p = reply; *p; ++p)
         append_utf8(reply_text, uint32_t(*p));
     out += "Прошивка CPU2, встроенная в tq734-updater " TQ_VERSION_TEXT "\r\n";
-    out += "(в tq734-updater.exe и x64/tq734-updater.exe один и тот же образ)\r\n\r\n";
+    out += "(в tq734-updater.exe и x64/tq734-updater.exe один и тот же образ;\r\n";
+    out += " станция tq734-station.exe обновляет им устройства через tq734-updater.exe рядом с собой)\r\n\r\n";
     out += "Версия прошивки:  " TQ_FIRMWARE_VERSION_TEXT ", создана " TQ_FIRMWARE_MADE_TEXT "   (как в окне программы)\r\n";
     out += "После обновления кнопка \"Опросить\" показывает: " + reply_text + "\r\n";
     out += "Версия программы: " TQ_VERSION_TEXT "\r\n";

@@ -35,6 +35,10 @@ static unsigned long bad_frames = 0;
 static uint32_t last_finish_length = 0;
 // Set by the first block at or past --silent-from-block: from then on the device says nothing.
 static bool device_silent = false;
+static bool arrived = false;
+// After the final command with --restart-silence-ms: silent until then, then the new version.
+static bool restarting = false;
+static int64_t restart_until_us = 0;
 // Set by block --stop-reading-at-block: the line is never read again.
 static bool reading_stopped = false;
 // Acknowledgements sent unread after reading stops, to fill the line quickly.
@@ -267,16 +271,48 @@ static void on_message(const uint8_t* body, uint16_t length, int64_t now_us, int
                 final_received = true;
                 final_time_us = now_us;
             }
+            if (sim_options.restart_silence_ms >= 0 && !restarting) {
+                restarting = true;
+                restart_until_us = now_us + int64_t(sim_options.restart_silence_ms) * 1000;
+                report_event(now_us, "restarting: silent for %d ms", sim_options.restart_silence_ms);
+            }
             return;
         }
     }
     report_event(now_us, "rx unknown message %s (%u bytes, no reply)", hex_of(body, length).c_str(), length);
 }
 
+// False while the device is not there to answer: before its arrival, while it restarts.
+static bool device_present(int64_t now_us)
+{
+    if (!arrived) {
+        if (now_us < int64_t(sim_options.arrive_after_ms) * 1000)
+            return false;
+        arrived = true;
+        if (sim_options.arrive_after_ms > 0)
+            report_event(now_us, "arrived");
+    }
+    if (restarting && restart_until_us >= 0) {
+        if (now_us < restart_until_us)
+            return false;
+        restart_until_us = -1;
+        device_silent = false;
+        sim_options.version_major = sim_options.new_version_major;
+        sim_options.version_minor = sim_options.new_version_minor;
+        sim_options.version_fields = true;
+        report_event(now_us, "restarted with version %u.%u", sim_options.version_major, sim_options.version_minor);
+    }
+    return true;
+}
+
 void device_on_frame(const DeframeResult& frame, int64_t now_us, int64_t wire_end_us)
 {
     if (unplug_pending)
         return;  // the line is already gone; what followed never reached the device
+    if (frame.kind != DEFRAME_NOTHING && !device_present(now_us)) {
+        report_event(now_us, "rx while absent (no reply)");
+        return;
+    }
     switch (frame.kind) {
     case DEFRAME_MESSAGE:
         on_message(frame.body, frame.length, now_us, reply_time(now_us, wire_end_us));

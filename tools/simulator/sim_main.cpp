@@ -122,11 +122,23 @@ static std::string run(SimPty* pty)
 {
     const int64_t timeout_at = int64_t(sim_options.timeout_s) * 1000000;
     int64_t rx_wire_clock = 0;
+    bool removed = false;
     for (;;) {
         int64_t now = sim_now_us();
         if (stop_signal)
             return std::string("signal ") + std::to_string(int(stop_signal));
         int64_t final_us = 0;
+        if (sim_options.remove_after_final && !removed && device_final_received(&final_us)) {
+            // A device with its own USB port, unplugged: its port goes away for good.
+            output_flush(now);
+            if (!sim_options.link_path.empty())
+                pty_remove_link(*pty, sim_options.link_path);
+            pty_close(pty);
+            removed = true;
+            report_event(now, "removed after the final command");
+            if (sim_options.exit_on_final)
+                return "removed";
+        }
         int64_t wake_at = timeout_at;
         if (sim_options.exit_on_final && device_final_received(&final_us)) {
             int64_t leave = final_us + int64_t(sim_options.linger_ms) * 1000;

@@ -59,6 +59,16 @@ static const char HELP_TEXT[] =
     "                           crossed the line, and its bytes are paced while written\n"
     "  --seed S                 PRNG seed (default 1)\n"
     "\n"
+    "Arrival and removal (a production station's fixture):\n"
+    "  --arrive-after-ms N      say nothing until N ms after start, as a device not yet connected\n"
+    "  --restart-silence-ms N   after the final command say nothing for N ms, as a device that\n"
+    "                           restarts, then answer again with the version of --new-version\n"
+    "                           (needs --keep-running)\n"
+    "  --new-version M.m        the version after that restart (default 2.385)\n"
+    "  --remove-after-final     at the final command close the pty and remove the link, as a\n"
+    "                           device with its own USB port that is unplugged; with\n"
+    "                           --keep-running the simulator stays until timeout or signal\n"
+    "\n"
     "Lifecycle:\n"
     "  --exit-on-final          (default) exit --linger-ms after the final command 54 51 04 AA\n"
     "  --keep-running           do not exit on the final command; only on timeout or signal\n"
@@ -120,6 +130,11 @@ static void set_defaults()
     o.linger_ms = 500;
     o.timeout_s = 600;
     o.exit_on_final = true;
+    o.arrive_after_ms = 0;
+    o.restart_silence_ms = -1;
+    o.new_version_major = 2;
+    o.new_version_minor = 385;
+    o.remove_after_final = false;
     o.verbose = false;
     o.progress = false;
 }
@@ -196,13 +211,15 @@ ParseOutcome parse_options(int argc, char** argv)
         if (!strcmp(a, "--keep-running")) { o.exit_on_final = false; continue; }
         if (!strcmp(a, "--verbose")) { o.verbose = true; continue; }
         if (!strcmp(a, "--progress")) { o.progress = true; continue; }
+        if (!strcmp(a, "--remove-after-final")) { o.remove_after_final = true; continue; }
 
         static const char* const with_value[] = {
             "--link", "--ready-file", "--report", "--image", "--tag", "--version", "--result",
             "--silent-from-block", "--stop-reading-at-block", "--drop-acks", "--corrupt", "--duplicate-acks", "--noise",
             "--seed", "--split-gap-ms", "--delay-ms", "--finish-after-block", "--unplug-at-block",
             "--unplug-seconds", "--unsolicited-id",
-            "--unsolicited-after-block", "--linger-ms", "--timeout-s",
+            "--unsolicited-after-block", "--linger-ms", "--timeout-s", "--arrive-after-ms",
+            "--restart-silence-ms", "--new-version",
         };
         bool known = false;
         for (const char* name : with_value)
@@ -241,6 +258,9 @@ ParseOutcome parse_options(int argc, char** argv)
         else if (!strcmp(a, "--unsolicited-after-block")) ok = parse_long(v, 0, 65535, &o.unsolicited_after_block);
         else if (!strcmp(a, "--linger-ms")) { ok = parse_long(v, 0, 600000, &n); o.linger_ms = int(n); }
         else if (!strcmp(a, "--timeout-s")) { ok = parse_long(v, 1, 86400, &n); o.timeout_s = int(n); }
+        else if (!strcmp(a, "--arrive-after-ms")) { ok = parse_long(v, 0, 86400000, &n); o.arrive_after_ms = int(n); }
+        else if (!strcmp(a, "--restart-silence-ms")) { ok = parse_long(v, 0, 86400000, &n); o.restart_silence_ms = int(n); }
+        else if (!strcmp(a, "--new-version")) ok = parse_version(v, &o.new_version_major, &o.new_version_minor);
         if (!ok)
             return bad_value(a, v);
     }

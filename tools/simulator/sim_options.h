@@ -31,6 +31,11 @@ struct SimOptions {
     uint8_t unsolicited_tag[2];
     long unsolicited_after_block;
     bool wire_time;
+    int arrive_after_ms;          // silent on the line until then (0: there from the start)
+    int restart_silence_ms;       // after the final command: silent that long (-1: no restart)
+    uint8_t new_version_major;    // the version it answers with after the restart
+    uint16_t new_version_minor;
+    bool remove_after_final;      // the pty and link go away at the final command
     int linger_ms;
     int timeout_s;
     bool exit_on_final;
