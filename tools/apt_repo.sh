@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A signed apt repository of the given .deb files, flat (no dists/ tree), in OUTDIR:
-#   the packages, Packages (and Packages.gz), Release with their hashes, Release signed with
+#   the packages, Packages (uncompressed: a few hundred bytes a package), Release with their hashes, Release signed with
 #   the OpenPGP key KEY as InRelease (inline) and Release.gpg (detached), and the public key as
 #   tq734-archive-keyring.gpg for the users' signed-by=. A test package (version ~test) makes
 #   a repository labelled as a test one. OUTDIR is replaced whole, once it is complete.
@@ -25,7 +25,6 @@ trap 'rm -rf "$stage" "$stage.Release"' EXIT
 cp "$@" "$stage/"
 cd "$stage"
 apt-ftparchive packages . >Packages
-gzip -9n -k Packages
 apt-ftparchive -o "APT::FTPArchive::Release::Origin=Ostrel" -o "APT::FTPArchive::Release::Label=$label" \
     -o APT::FTPArchive::Release::Suite=stable -o APT::FTPArchive::Release::Codename=tq734 \
     -o APT::FTPArchive::Release::Architectures=amd64 release . >"$stage.Release"
