@@ -47,8 +47,8 @@ done
 export TQ_TEST_RELEASE=${TQ_TEST_RELEASE:-0}
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-out=${TQ_BUILD_DIR:-$top/build/release}
-dist=${TQ_DIST_DIR:-$top/dist}
+out=$(realpath -m "${TQ_BUILD_DIR:-$top/build/release}")
+dist=$(realpath -m "${TQ_DIST_DIR:-$top/dist}")
 . tools/sign_release.sh
 authenticode=0
 [ -n "$SIGN_PKCS12$SIGN_PKCS11_MODULE" ] && authenticode=1

@@ -30,7 +30,7 @@ is_pe() {
 pe_programs() {
     local f
     (cd "$1" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | while IFS= read -r f; do
-        is_pe "$f" && printf '%s\n' "$f"
+        if is_pe "$f"; then printf '%s\n' "$f"; fi
     done)
 }
 

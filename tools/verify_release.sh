@@ -92,7 +92,7 @@ for p in "${programs[@]}"; do
             "(SHA-256 $(sha256sum <"$work/unsigned/$p" | cut -c1-16)…)"
     else
         bad "$p: without its signature it is not the unsigned build" \
-            "($(cmp "$work/stripped" "$work/unsigned/$p" 2>&1 | head -n 1))"
+            "($(cmp -l "$work/stripped" "$work/unsigned/$p" 2>/dev/null | wc -l) bytes differ)"
     fi
     rm -f "$work/stripped"
 done

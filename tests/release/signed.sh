@@ -12,7 +12,7 @@
 #   signed.sh OUT KEYS UNSIGNED_ZIP DEB
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-out=$1 keys=$2 unsigned=$(realpath "$3") deb=$(realpath "$4")
+out=$(realpath "$1") keys=$(realpath "$2") unsigned=$(realpath "$3") deb=$(realpath "$4")
 copy=$out/repro/another/place/tq734
 run=$out/signed
 rm -rf "$run"
@@ -90,7 +90,7 @@ tampered_zip() {
     rm -rf "$dir"
     mkdir -p "$dir/files"
     unzip -q "$zip" -d "$dir/files"
-    p=$(pe_programs "$dir/files" | head -n 1)
+    p=$(pe_programs "$dir/files" | sed -n 1p)
     if [ "$how" = resign ]; then
         osslsigncode remove-signature -in "$dir/files/$p" -out "$dir/stripped" >/dev/null
         mv "$dir/stripped" "$dir/files/$p"
@@ -147,7 +147,7 @@ done
 # checksum may differ, and any other byte still counts.
 odd=$run/odd
 mkdir -p "$odd"
-p=$(pe_programs "$run/tamper-flip/files" | head -n 1)
+p=$(pe_programs "$run/tamper-flip/files" | sed -n 1p)
 unzip -p "$unsigned" "$p" >"$odd/unsigned.exe"
 printf 'abc' >>"$odd/unsigned.exe"
 sign_program "$odd/unsigned.exe" "$odd/signed.exe"
