@@ -4,8 +4,16 @@
 # sign.pass; the same certificate expired (expired.p12); an ed25519 OpenPGP key without
 # passphrase in DIR/gnupg, exported as DIR/openpgp.gpg, its fingerprint in DIR/openpgp.fpr;
 # and a second OpenPGP key (DIR/gnupg-other) that the release does not trust.
-#   make_test_keys.sh DIR
+#   make_test_keys.sh DIR            make them
+#   make_test_keys.sh --remove DIR   stop their gpg-agents and remove DIR
 set -euo pipefail
+if [ "$1" = --remove ]; then
+    for home in "$2"/gnupg "$2"/gnupg-other; do
+        [ -d "$home" ] && gpgconf --homedir "$home" --kill all 2>/dev/null || true
+    done
+    rm -rf "$2"
+    exit 0
+fi
 dir=$1
 mkdir -p "$dir"
 cd "$dir"
