@@ -17,7 +17,7 @@
 #   (TQ_BUILD_DIR, default build/release; TQ_DIST_DIR, default dist)
 set -euo pipefail
 usage() {
-    sed -n '/^#   bash tools\/release.sh/,/^#   (TQ_BUILD_DIR/p' "$0" | sed 's/^# *//' >&2
+    { echo "usage:"; sed -n '/^#   bash tools\/release.sh/,/^#   (TQ_BUILD_DIR/p' "$0" | sed 's/^#//'; } >&2
     exit 2
 }
 throwaway=0 gpg_key="" deb=""

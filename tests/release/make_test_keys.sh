@@ -62,6 +62,6 @@ for home in gnupg gnupg-other; do
         "TQ734 test release ($home) <test@invalid>" ed25519 sign 1d >>"$log" 2>&1 ||
         { cat "$log" >&2; echo "make_test_keys: gpg failed" >&2; exit 1; }
 done
-GNUPGHOME=$dir/gnupg gpg --batch --with-colons --list-secret-keys | awk -F: '$1 == "fpr" { print $10; exit }' >openpgp.fpr
-GNUPGHOME=$dir/gnupg gpg --batch --export "$(cat openpgp.fpr)" >openpgp.gpg
+GNUPGHOME=$dir/gnupg gpg --batch --with-colons --list-secret-keys 2>>"$log" | awk -F: '$1 == "fpr" { print $10; exit }' >openpgp.fpr
+GNUPGHOME=$dir/gnupg gpg --batch --export "$(cat openpgp.fpr)" >openpgp.gpg 2>>"$log"
 [ -s openpgp.gpg ] || { echo "make_test_keys: no OpenPGP key exported" >&2; exit 1; }
