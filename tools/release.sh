@@ -16,6 +16,7 @@
 #       [--pass-file FILE] [--timestamp URL] [--gpg-key KEY] [--deb FILE]
 #   (TQ_BUILD_DIR, default build/release; TQ_DIST_DIR, default dist)
 set -euo pipefail
+# The usage lines of the header above, and exit status 2.
 usage() {
     { echo "usage:"; sed -n '/^#   bash tools\/release.sh/,/^#   (TQ_BUILD_DIR/p' "$0" | sed 's/^#//'; } >&2
     exit 2

@@ -11,6 +11,7 @@
 # which must then be the release's commit (a few minutes). Exit status 0 only when all holds.
 #   bash tools/verify_release.sh ZIP --ca CAFILE [--tsa-ca FILE] [--unsigned UNSIGNED_ZIP]
 set -euo pipefail
+# How to call it, and exit status 2.
 usage() { echo "usage: bash tools/verify_release.sh ZIP --ca CAFILE [--tsa-ca FILE] [--unsigned UNSIGNED_ZIP]" >&2; exit 2; }
 [ $# -ge 1 ] || usage
 zip=$(realpath -m "$1")

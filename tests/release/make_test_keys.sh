@@ -19,6 +19,7 @@ mkdir -p "$dir"
 cd "$dir"
 log=$dir/keys.log
 : >"$log"
+# openssl with its words in the log, shown only when it fails.
 ssl() { openssl "$@" >>"$log" 2>&1 || { cat "$log" >&2; echo "make_test_keys: openssl $1 failed" >&2; exit 1; }; }
 
 ssl req -x509 -newkey rsa:3072 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=TQ734 test CA" \

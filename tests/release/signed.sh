@@ -20,6 +20,7 @@ mkdir -p "$run"
 export GNUPGHOME=$keys/gnupg SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct)}
 fpr=$(cat "$keys/openpgp.fpr")
 . "$top/tools/sign_release.sh"
+# A line of the step's report; a failure, which ends the step.
 say() { echo "   $*" >&2; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # tools/release.sh in the copy, its release folder DIST; its output in LOG.
