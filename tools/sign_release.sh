@@ -109,31 +109,27 @@ sign_program() {
 # Every PE program in it is signed; FIRMWARE.txt gets signature_note; SHA256SUMS lists the same
 # files with the signed bytes; the entries keep their order, time (SOURCE_DATE_EPOCH) and mode.
 sign_release_zip() {
-    local unsigned=$1 out=$2 utf8_names=$3 test=$4 stage p listed=() order=()
+    local unsigned=$1 out=$2 utf8_names=$3 test=$4 stage
     : "${SOURCE_DATE_EPOCH:?the release needs SOURCE_DATE_EPOCH}"
     stage=$(mktemp -d) || return 1
+    # Every step checked by hand: the caller's set -e does not reach here when it tests the result.
     (
-        set -e
         trap 'rm -rf "$stage"' EXIT
-        unzip -q "$unsigned" -d "$stage/files"
+        local p order programs listed
+        unzip -q "$unsigned" -d "$stage/files" || exit 1
         mapfile -t order < <(zipinfo -1 "$unsigned")
         mapfile -t programs < <(pe_programs "$stage/files")
-        [ ${#programs[@]} -gt 0 ] || sign_fail "no program to sign in $unsigned"
+        [ ${#programs[@]} -gt 0 ] || sign_fail "no program to sign in $unsigned" || exit 1
         for p in "${programs[@]}"; do
-            sign_program "$stage/files/$p" "$stage/signed"
-            mv "$stage/signed" "$stage/files/$p"
+            sign_program "$stage/files/$p" "$stage/signed" && mv "$stage/signed" "$stage/files/$p" || exit 1
             echo "   signed $p ($(stat -c %s "$stage/files/$p") bytes)" >&2
         done
-        signature_note "$test" >>"$stage/files/FIRMWARE.txt"
-        cd "$stage/files"
+        signature_note "$test" >>"$stage/files/FIRMWARE.txt" || exit 1
+        cd "$stage/files" || exit 1
         mapfile -t listed < <(sed 's/^[0-9a-f]*  //' SHA256SUMS)
-        sha256sum "${listed[@]}" >SHA256SUMS
-        chmod 644 "${order[@]}"
-        touch -d "@$SOURCE_DATE_EPOCH" "${order[@]}"
-        rm -f "$stage/out.zip"
-        TZ=UTC LC_ALL=C.UTF-8 zip -X -D -9 -q "$stage/out.zip" "${order[@]}"
-        "$utf8_names" "$stage/out.zip"
-        mv "$stage/out.zip" "$out"
+        sha256sum "${listed[@]}" >SHA256SUMS && chmod 644 "${order[@]}" && touch -d "@$SOURCE_DATE_EPOCH" "${order[@]}" &&
+            TZ=UTC LC_ALL=C.UTF-8 zip -X -D -9 -q "$stage/out.zip" "${order[@]}" && "$utf8_names" "$stage/out.zip" &&
+            mv "$stage/out.zip" "$out"
     )
 }
 

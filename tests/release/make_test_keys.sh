@@ -3,7 +3,9 @@
 # DIR): a test CA and a code-signing certificate it issued, as PKCS#12 with the passphrase in
 # sign.pass; the same certificate expired (expired.p12); an ed25519 OpenPGP key without
 # passphrase in DIR/gnupg, exported as DIR/openpgp.gpg, its fingerprint in DIR/openpgp.fpr;
-# and a second OpenPGP key (DIR/gnupg-other) that the release does not trust.
+# a second OpenPGP key (DIR/gnupg-other) that the release does not trust; and the signing key
+# on a PKCS#11 token as a hardware key holds it (SoftHSM, SOFTHSM2_CONF=DIR/softhsm2.conf:
+# token tq734-test, object sign, PIN in token.pin, the chain in chain.pem).
 #   make_test_keys.sh DIR            make them
 #   make_test_keys.sh --remove DIR   stop their gpg-agents and remove DIR
 set -euo pipefail
@@ -55,6 +57,17 @@ echo 01 >expired-ca/serial
 ssl ca -batch -config expired-ca/ca.cnf -cert ca.pem -keyfile ca.key -in leaf.csr -out expired.pem \
     -startdate 20200101000000Z -enddate 20210101000000Z -notext
 ssl pkcs12 -export -in expired.pem -inkey leaf.key -certfile ca.pem -passout file:sign.pass -out expired.p12
+
+# The token: the certificate's key imported into a SoftHSM token of its own.
+mkdir -p tokens
+printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$dir/tokens" >softhsm2.conf
+cat leaf.pem ca.pem >chain.pem
+head -c 8 /dev/urandom | od -An -tu8 | tr -d ' \n' >token.pin
+ssl pkcs8 -topk8 -nocrypt -in leaf.key -out leaf.p8
+{ SOFTHSM2_CONF=$dir/softhsm2.conf softhsm2-util --init-token --free --label tq734-test --so-pin "$(cat token.pin)" \
+      --pin "$(cat token.pin)" &&
+  SOFTHSM2_CONF=$dir/softhsm2.conf softhsm2-util --import leaf.p8 --token tq734-test --label sign --id 01 \
+      --pin "$(cat token.pin)"; } >>"$log" 2>&1 || { cat "$log" >&2; echo "make_test_keys: softhsm2-util failed" >&2; exit 1; }
 
 # OpenPGP: the release key and a stranger's, each in a keyring of its own.
 for home in gnupg gnupg-other; do

@@ -7,10 +7,12 @@
 #     stripped, each is the unsigned build UNSIGNED_ZIP byte for byte;
 #   - SHA256SUMS.asc verifies with gpgv and with sqv;
 #   - tampering is caught, one row per tampered file;
-#   - a program whose size is not a multiple of 8 strips to itself but for padding and checksum.
+#   - a program whose size is not a multiple of 8 strips to itself but for padding and checksum;
+#   - the same signing from a PKCS#11 token (SoftHSM) verifies, and a wrong PIN signs nothing.
 # Prints the signed zip's path on stdout (the Wine and guest tests run its programs).
 #   signed.sh OUT KEYS UNSIGNED_ZIP DEB
 set -euo pipefail
+shopt -s inherit_errexit
 top=$(cd "$(dirname "$0")/../.." && pwd)
 out=$(realpath "$1") keys=$(realpath "$2") unsigned=$(realpath "$3") deb=$(realpath "$4")
 copy=$out/repro/another/place/tq734
@@ -106,22 +108,23 @@ tampered_zip() {
 }
 SIGN_PKCS12=$keys/sign.p12 SIGN_PASS_FILE=$keys/sign.pass
 authenticode_key_check
-# label | the check that must fail
+# label | the check that must fail (verify_release: how the program is changed, the words it fails with)
 tamper_rows=(
-    "one byte of a signed program|verify_release flip"
-    "a program changed and signed again with the same key|verify_release resign"
+    "one byte of a signed program|verify_release flip does not verify"
+    "a program changed and signed again with the same key|verify_release resign is not the unsigned build"
     "one byte of the published SHA256SUMS|checksums"
     "SHA256SUMS.asc by another OpenPGP key|stranger"
 )
 for row in "${tamper_rows[@]}"; do
     IFS='|' read -r label check <<<"$row"
-    read -r check how <<<"$check"
+    read -r check how words <<<"$check"
     case $check in
     verify_release)
         t=$(tampered_zip "$how" "$how")
         if bash "$top/tools/verify_release.sh" "$t" --ca "$keys/ca.pem" --unsigned "$unsigned" >"$run/tamper.log" 2>&1; then
             fail "$label: verify_release.sh passed it"
         fi
+        grep -q "^FAIL: .*$words" "$run/tamper.log" || { cat "$run/tamper.log" >&2; fail "$label: not for '$words'"; }
         say "caught: $label: $(grep -m1 '^FAIL' "$run/tamper.log")" ;;
     checksums | stranger)
         mkdir -p "$run/tamper-$check"
@@ -158,4 +161,23 @@ say "a program of $(stat -c %s "$odd/unsigned.exe") bytes, signed and stripped: 
 flip_byte "$odd/stripped.exe" 1000
 pe_same_unsigned "$odd/stripped.exe" "$odd/unsigned.exe" >/dev/null && fail "a changed byte passed as padding"
 say "caught: one byte changed besides the padding"
+
+# A PKCS#11 token, through the functions release.sh signs with: the zip signed from it verifies
+# and strips to the unsigned build; with a wrong PIN nothing is signed and no zip is left.
+export SOFTHSM2_CONF=$keys/softhsm2.conf
+SIGN_PKCS12="" SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so SIGN_KEY="pkcs11:token=tq734-test;object=sign"
+SIGN_CERTS=$keys/chain.pem SIGN_PASS_FILE=$keys/token.pin
+authenticode_key_check
+utf8_names=$copy/build/native/tools/release/zip_utf8_names
+sign_release_zip "$unsigned" "$run/token.zip" "$utf8_names" 1 2>"$run/token.log" ||
+    { cat "$run/token.log" >&2; fail "signing from the PKCS#11 token"; }
+bash "$top/tools/verify_release.sh" "$run/token.zip" --ca "$keys/ca.pem" --unsigned "$unsigned" >"$run/verify-token.log" 2>&1 ||
+    { cat "$run/verify-token.log" >&2; fail "the release signed from the token does not verify"; }
+say "from a PKCS#11 token (SoftHSM): $(grep -c 'signature verified' "$run/verify-token.log") programs verified," \
+    "$(grep -c 'identical' "$run/verify-token.log") entries identical to the unsigned build"
+SIGN_PASS_FILE=$keys/leaf.ext
+authenticode_key_check
+sign_release_zip "$unsigned" "$run/token-bad.zip" "$utf8_names" 1 2>"$run/token-bad.log" && fail "a wrong PIN signed"
+[ ! -e "$run/token-bad.zip" ] || fail "a wrong PIN left a zip behind"
+say "refused, nothing left behind: wrong PIN: $(grep -m1 'release:' "$run/token-bad.log")"
 echo "$zip"

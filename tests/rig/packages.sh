@@ -5,7 +5,7 @@ TQ_PACKAGES="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-
   googletest cmake g++ procps zip unzip git
   pkg-config libgtk-3-dev python3-pyatspi at-spi2-core dbus-x11
   make dpkg-dev file lintian mmdebstrap qemu-system-x86 qemu-utils e2fsprogs
-  osslsigncode openssl gpg gpg-agent gpgv sqv apt-utils"
+  osslsigncode openssl gpg gpg-agent gpgv sqv apt-utils softhsm2 libengine-pkcs11-openssl"
 
 ensure_packages() {
     local p missing=""
