@@ -115,6 +115,12 @@ if [ -n "$gpg_key" ]; then
         [ "$TQ_TEST_RELEASE" = 1 ] && test_option=(--test)
         deb=$(bash tools/build_deb.sh "${test_option[@]}" "$out/deb")
     fi
+    # The package follows the zip's rule: a test package (~test) with a test release only.
+    case $(dpkg-deb -f "$deb" Version)/$TQ_TEST_RELEASE in
+    *~test*/0) sign_fail "${deb##*/} is a test package: a firmware release publishes its release package"; exit 1 ;;
+    *~test*/1 | */0) ;;
+    *) sign_fail "${deb##*/} is not a test package, and this is a test release"; exit 1 ;;
+    esac
     cp "$deb" "$stage/"
     published+=("${deb##*/}")
     echo "== the apt repository, signed with $gpg_key"
