@@ -30,7 +30,7 @@ CC=clang CXX=clang++ cmake -S . -B "$out/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$out/fuzz" --target frame_fuzz engine_fuzz -j"$jobs"
 ctest --test-dir "$out/fuzz" -R '^(frame|engine)_fuzz_short$' --output-on-failure
 
-echo "== throwaway signing keys: a test CA with a code-signing certificate, OpenPGP keys (removed after the signed release)"
+echo "== throwaway signing keys: a test CA with a code-signing certificate (also on a SoftHSM token), OpenPGP keys; removed after the signed release"
 keys=$(mktemp -d)
 trap 'bash tests/release/make_test_keys.sh --remove "$keys"' EXIT
 bash tests/release/make_test_keys.sh "$keys"
