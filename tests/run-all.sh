@@ -30,12 +30,22 @@ CC=clang CXX=clang++ cmake -S . -B "$out/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$out/fuzz" --target frame_fuzz engine_fuzz -j"$jobs"
 ctest --test-dir "$out/fuzz" -R '^(frame|engine)_fuzz_short$' --output-on-failure
 
-echo "== release: built twice in two directories and compared; the Wine tests run the unpacked zip"
-export TQ_RELEASE_ZIP
-TQ_RELEASE_ZIP=$(bash tests/release/reproducible.sh "$out")
+echo "== throwaway signing keys: a test CA with a code-signing certificate (also on a SoftHSM token), OpenPGP keys; removed after the signed release"
+keys=$(mktemp -d)
+trap 'bash tests/release/make_test_keys.sh --remove "$keys"' EXIT
+bash tests/release/make_test_keys.sh "$keys"
 
-echo "== Linux package: built twice and compared, lintian, installed, run and purged on a clean Debian 12 root"
-bash tests/package/check_package.sh "$out/package"
+echo "== release: built twice in two directories and compared"
+unsigned_zip=$(bash tests/release/reproducible.sh "$out")
+
+echo "== Linux package: built twice and compared, lintian; from a signed apt repository, installed, run and purged on a clean Debian 12 root"
+bash tests/package/check_package.sh "$out/package" "$keys"
+
+echo "== signed test release: refused bad keys, signatures verified and stripped to the unsigned build, gpgv and sqv, tampering caught; the Wine and guest tests run its programs"
+export TQ_RELEASE_ZIP
+TQ_RELEASE_ZIP=$(bash tests/release/signed.sh "$out" "$keys" "$unsigned_zip" "$(ls "$out"/package/deb-a/tq734-updater_*.deb)")
+bash tests/release/make_test_keys.sh --remove "$keys"
+trap - EXIT
 
 echo "== Windows tests under Wine"
 . "$top/tests/rig/wine_rig.sh"

@@ -3,12 +3,14 @@
 # package from the placeholder image; the test package is built twice (here, and from a copy
 # of the source in another place with another umask and time zone) and the two .deb files
 # must be byte-identical; lintian reports no error and no warning; then clean_root.sh
-# installs it on a fresh Debian 12 root, runs an update and purges it.
-#   check_package.sh OUT      (trees OUT/deb-a, OUT/deb-b; the clean root in OUT/clean-root)
+# installs it on a fresh Debian 12 root, runs an update and purges it. Given KEYS (the throwaway
+# keys of tests/release/make_test_keys.sh) it makes a signed apt repository of the package with
+# tools/apt_repo.sh (OUT/apt-repo), and the clean root installs it from there.
+#   check_package.sh OUT [KEYS]   (trees OUT/deb-a, OUT/deb-b; the clean root in OUT/clean-root)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
-out=$1
+out=$1 keys=${2:-}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
@@ -66,6 +68,11 @@ echo "   lintian: no error, no warning"
 
 cmake --build "$out/deb-a" --target tq734_sim -j2 >"$out/deb-a/sim-build.log" 2>&1 ||
     { cat "$out/deb-a/sim-build.log" >&2; exit 1; }
+repo=()
+if [ -n "$keys" ]; then
+    GNUPGHOME=$keys/gnupg bash tools/apt_repo.sh --key "$(cat "$keys/openpgp.fpr")" "$out/apt-repo" "$deb_a"
+    repo=("$out/apt-repo")
+fi
 start=$SECONDS
-bash tests/package/clean_root.sh "$deb_a" "$out/deb-a/tools/simulator/tq734_sim" "$out/clean-root"
+bash tests/package/clean_root.sh "$deb_a" "$out/deb-a/tools/simulator/tq734_sim" "$out/clean-root" "${repo[@]}"
 echo "   clean root: $((SECONDS - start)) s"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The .deb on a fresh Debian 12, as a technician's machine gets it: a clean bookworm root
 # (mmdebstrap, the archive as /etc/apt names it), the package installed there with
-# `apt-get install ./….deb` (its Depends and Recommends from the archive), ldd without
+# `apt-get install ./….deb` (its Depends and Recommends from the archive), or, given REPO (a
+# signed repository made by tools/apt_repo.sh), from that repository added with signed-by=,
+# after a copy of it with one byte of Packages changed has made `apt-get update` refuse; ldd without
 # "not found", an -a update by the installed program against the simulator under a display,
 # a screenshot of its window with the window's size, and `apt-get purge` leaving no file of
 # the package behind. Needs root (chroot, mounts); run from tests/package/check_package.sh.
-#   clean_root.sh DEB SIMULATOR DIR
+#   clean_root.sh DEB SIMULATOR DIR [REPO]
 # DIR keeps the pristine root as a tarball named by its recipe (made once; a changed recipe
 # makes a new one) and the downloaded packages, so that a second run is fast. Every run
 # unpacks the pristine root anew. The mounts live in a mount namespace of their own: they
@@ -15,7 +17,7 @@ if [ "${TQ_CLEAN_ROOT_NS:-}" != 1 ]; then
     [ "$(id -u)" = 0 ] || { echo "clean_root: needs root (chroot and mounts)" >&2; exit 1; }
     exec env TQ_CLEAN_ROOT_NS=1 unshare --mount --propagation private bash "$0" "$@"
 fi
-deb=$(realpath "$1") sim=$(realpath "$2") dir=$3
+deb=$(realpath "$1") sim=$(realpath "$2") dir=$3 repo=${4:+$(realpath "$4")}
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 log=$dir/clean-root.log
@@ -67,11 +69,42 @@ stop_all() {
 trap stop_all EXIT
 
 apt_opts=(-o APT::Sandbox::User=root -o Dpkg::Use-Pty=0)
-in_root apt-get "${apt_opts[@]}" update >>"$log" 2>&1 || fail "apt-get update in the root"
-mkdir -p "$root/tmp/tq734-pkg"
-cp "$deb" "$root/tmp/tq734-pkg/"
-in_root apt-get "${apt_opts[@]}" install -y "./tmp/tq734-pkg/${deb##*/}" >>"$log" 2>&1 ||
-    fail "apt-get install ./${deb##*/}"
+# The source line of the repository at PATH in the root, its key named by signed-by=.
+source_line() { echo "deb [signed-by=/usr/share/keyrings/tq734-archive-keyring.gpg] file:$1 ./"; }
+if [ -n "$repo" ]; then
+    # The repository as docs/linux.md has a user add it: its key in /usr/share/keyrings,
+    # named by signed-by= in a list of its own.
+    cp -r "$repo" "$root/srv/tq734-apt"
+    cp "$repo/tq734-archive-keyring.gpg" "$root/usr/share/keyrings/"
+    source_line /srv/tq734-apt >"$root/etc/apt/sources.list.d/tq734-updater.list"
+fi
+in_root apt-get "${apt_opts[@]}" update >"$run/apt-update.log" 2>&1 || { cat "$run/apt-update.log" >>"$log"; fail "apt-get update in the root"; }
+cat "$run/apt-update.log" >>"$log"
+if [ -n "$repo" ]; then
+    grep -q '^E:' "$run/apt-update.log" && fail "apt-get update: $(grep '^E:' "$run/apt-update.log")"
+    say "apt-get update: $(grep -m1 -F 'file:/srv/tq734-apt' "$run/apt-update.log")"
+    # The same repository with one byte of Packages changed, updated on its own: apt must refuse it.
+    cp -r "$repo" "$root/srv/tq734-apt-tampered"
+    sed -i '0,/^Version: /s/^Version: /Version: 9/' "$root/srv/tq734-apt-tampered/Packages"
+    mkdir -p "$root/tmp/tampered-parts"
+    source_line /srv/tq734-apt-tampered >"$root/tmp/tampered.list"
+    rc=0
+    in_root apt-get "${apt_opts[@]}" -o Dir::Etc::SourceList=/tmp/tampered.list \
+        -o Dir::Etc::SourceParts=/tmp/tampered-parts update >"$run/apt-tampered.log" 2>&1 || rc=$?
+    cat "$run/apt-tampered.log" >>"$log"
+    [ "$rc" != 0 ] || fail "apt-get update accepted a repository whose Packages was changed"
+    say "a changed Packages: apt-get update refused (exit $rc): $(grep -m1 -i 'mismatch\|^E:' "$run/apt-tampered.log")"
+    in_root apt-get "${apt_opts[@]}" install -y tq734-updater >>"$log" 2>&1 ||
+        fail "apt-get install tq734-updater from the signed repository"
+    say "from the repository: $(in_root apt-cache policy tq734-updater | grep -A1 '^ \*\*\*' | tr -s ' \n' ' ')"
+    [ "$(in_root dpkg-query -W -f='${Version}' tq734-updater)" = "$(dpkg-deb -f "$deb" Version)" ] ||
+        fail "the repository installed another version than ${deb##*/}"
+else
+    mkdir -p "$root/tmp/tq734-pkg"
+    cp "$deb" "$root/tmp/tq734-pkg/"
+    in_root apt-get "${apt_opts[@]}" install -y "./tmp/tq734-pkg/${deb##*/}" >>"$log" 2>&1 ||
+        fail "apt-get install ./${deb##*/}"
+fi
 say "installed: $(in_root dpkg-query -W -f='${Package} ${Version} ${Status}' tq734-updater)"
 in_root ldd /usr/bin/tq734-updater >"$run/ldd.txt" 2>&1 || fail "ldd: $(cat "$run/ldd.txt")"
 grep -q 'not found' "$run/ldd.txt" && fail "libraries not found: $(grep 'not found' "$run/ldd.txt")"
