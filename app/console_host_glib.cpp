@@ -7,25 +7,15 @@
 #include "engine_host.h"
 #include "grid_timer.h"
 #include "line_text.h"
+#include "memory_port_list.h"
 #include "port_selection.h"
 #include "script_run.h"
 #include "update_engine.h"
 
 namespace {
 
-constexpr unsigned MAX_ITEMS = 258;   // every COM number, or the two of the fallback
-constexpr unsigned ITEM_CAPACITY = 16;
-
 GMainLoop* loop;
 guint tick_timer, reply_timer;
-wchar_t items[MAX_ITEMS][ITEM_CAPACITY];
-unsigned item_count;
-int selected = -1;
-
-wchar_t fold(wchar_t c)
-{
-    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
 
 // Timer 1: the silence limit, then the engine's automatic start and end.
 gboolean on_tick_timer(gpointer)
@@ -91,62 +81,12 @@ void end_dialog()
         g_main_loop_quit(loop);
 }
 
-void port_list_clear()
-{
-    item_count = 0;
-    selected = -1;
-}
-
-void port_list_add(const wchar_t* text)
-{
-    if (item_count >= MAX_ITEMS)
-        return;
-    unsigned n = 0;
-    for (; text[n] && n + 1 < ITEM_CAPACITY; ++n)
-        items[item_count][n] = text[n];
-    items[item_count][n] = 0;
-    ++item_count;
-}
-
-// First item from the top that begins with the text, case ignored, as the list control does.
-void port_list_select_prefix(const wchar_t* text)
-{
-    for (unsigned i = 0; i < item_count; ++i) {
-        unsigned n = 0;
-        while (text[n] && fold(items[i][n]) == fold(text[n]))
-            ++n;
-        if (text[n] == 0) {
-            selected = static_cast<int>(i);
-            return;
-        }
-    }
-}
-
-void port_list_select_first()
-{
-    if (item_count > 0)
-        selected = 0;
-}
-
-void port_list_select_none()
-{
-    selected = -1;
-}
-
-bool port_list_selected_text(wchar_t* buffer, unsigned capacity)
-{
-    if (selected < 0)
-        return false;
-    const wchar_t* item = items[selected];
-    unsigned n = 0;
-    while (item[n])
-        ++n;
-    if (n >= capacity)
-        return false;
-    for (unsigned i = 0; i <= n; ++i)
-        buffer[i] = item[i];
-    return true;
-}
+void port_list_clear() { memory_list_clear(); }
+void port_list_add(const wchar_t* text) { memory_list_add(text); }
+void port_list_select_prefix(const wchar_t* text) { memory_list_select_prefix(text); }
+void port_list_select_first() { memory_list_select_first(); }
+void port_list_select_none() { memory_list_select_none(); }
+bool port_list_selected_text(wchar_t* buffer, unsigned capacity) { return memory_list_selected_text(buffer, capacity); }
 
 void show_buttons(bool) {}
 void hide_start_button() {}

@@ -5,6 +5,7 @@
 
 #include "banner.h"
 #include "engine_host.h"
+#include "host_win32.h"
 #include "line_text.h"
 #include "port_selection.h"
 #include "resource_ids.h"
@@ -217,25 +218,25 @@ void run_main_dialog(void* instance)
 }
 
 // The status or info line's control.
-void write_line_control(TextLine line, const wchar_t* text)
+void dialog_write_line_control(TextLine line, const wchar_t* text)
 {
     SetWindowTextW(line == StatusLine ? status_line : info_line, text);
 }
 
 // Block progress bar position, 0..1231.
-void set_block_progress(int position)
+void dialog_set_block_progress(int position)
 {
     SendMessageW(block_bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 // Activity bar position, 0..15.
-void set_activity(int position)
+void dialog_set_activity(int position)
 {
     SendMessageW(activity_bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 // The transfer's view: list locked, buttons away, bars in their place.
-void enter_transfer_view()
+void dialog_enter_transfer_view()
 {
     EnableWindow(port_list, FALSE);
     show_control(poll_button, false);
@@ -245,7 +246,7 @@ void enter_transfer_view()
 }
 
 // Modal message box owned by the dialog; timers keep running in its loop.
-void show_message(const wchar_t* text, const wchar_t* caption, MessageKind kind)
+void dialog_show_message(const wchar_t* text, const wchar_t* caption, MessageKind kind)
 {
     UINT icon = kind == MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION;
     script_run_message(text, caption, kind);
@@ -253,55 +254,55 @@ void show_message(const wchar_t* text, const wchar_t* caption, MessageKind kind)
 }
 
 // (Re)arms dialog timer 2.
-void start_reply_timer(unsigned milliseconds)
+void dialog_start_reply_timer(unsigned milliseconds)
 {
     SetTimer(dialog, TIMER_REPLY, milliseconds, nullptr);
 }
 
 // Stops dialog timer 2.
-void stop_reply_timer()
+void dialog_stop_reply_timer()
 {
     KillTimer(dialog, TIMER_REPLY);
 }
 
 // The engine's end of the program: the close procedure.
-void end_dialog()
+void dialog_end_dialog()
 {
     close_dialog();
 }
 
 // Empties the port list.
-void port_list_clear()
+void dialog_port_list_clear()
 {
     SendMessageW(port_list, CB_RESETCONTENT, 0, 0);
 }
 
 // Appends one item; the list is not sorted.
-void port_list_add(const wchar_t* text)
+void dialog_port_list_add(const wchar_t* text)
 {
     SendMessageW(port_list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
 }
 
 // The list's own case-insensitive prefix search from the top; no match keeps the selection.
-void port_list_select_prefix(const wchar_t* text)
+void dialog_port_list_select_prefix(const wchar_t* text)
 {
     SendMessageW(port_list, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
 }
 
 // Selects the first item.
-void port_list_select_first()
+void dialog_port_list_select_first()
 {
     SendMessageW(port_list, CB_SETCURSEL, 0, 0);
 }
 
 // Leaves no item selected.
-void port_list_select_none()
+void dialog_port_list_select_none()
 {
     SendMessageW(port_list, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
 }
 
 // The selected item's text; false when nothing is selected or it would not fit.
-bool port_list_selected_text(wchar_t* buffer, unsigned capacity)
+bool dialog_port_list_selected_text(wchar_t* buffer, unsigned capacity)
 {
     LRESULT index = SendMessageW(port_list, CB_GETCURSEL, 0, 0);
     if (index == CB_ERR)
@@ -314,20 +315,20 @@ bool port_list_selected_text(wchar_t* buffer, unsigned capacity)
 }
 
 // "Опросить" and "СТАРТ" together.
-void show_buttons(bool visible)
+void dialog_show_buttons(bool visible)
 {
     show_control(start_button, visible);
     show_control(poll_button, visible);
 }
 
 // "СТАРТ" alone.
-void hide_start_button()
+void dialog_hide_start_button()
 {
     show_control(start_button, false);
 }
 
 // Both progress bars.
-void hide_progress_bars()
+void dialog_hide_progress_bars()
 {
     show_control(block_bar, false);
     show_control(activity_bar, false);

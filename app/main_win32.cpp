@@ -4,7 +4,9 @@
 
 #include "command_line.h"
 #include "frame_codec.h"
+#include "host_win32.h"
 #include "main_dialog.h"
+#include "script_options.h"
 #include "script_run.h"
 #include "tq_version.h"
 #include "update_engine.h"
@@ -21,11 +23,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         return EXIT_NO_UPDATE;
     }
 
-    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&classes);
-    build_crc_table();
-    update_engine.state = Idle;
-    run_main_dialog(instance);
+    if (script_options.no_window) {
+        // -n: no window at all, as a station's child or a script runs it. Only an automatic
+        // update or the wait for a removal can run with nobody to press a button.
+        host_windowless = true;
+        build_crc_table();
+        update_engine.state = Idle;
+        if (update_engine.auto_mode || script_options.until_gone)
+            run_windowless_host();
+        else
+            script_run_note("give_up", "no_display");
+    } else {
+        INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&classes);
+        build_crc_table();
+        update_engine.state = Idle;
+        run_main_dialog(instance);
+    }
     script_run_exit(update_engine.exit_code);
     return update_engine.exit_code;
 }

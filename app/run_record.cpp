@@ -1,5 +1,7 @@
 #include "run_record.h"
 
+#include <cstdlib>
+
 #include "device_record.h"
 #include "device_watch.h"
 #include "engine_texts.h"
@@ -26,6 +28,16 @@ void copy_text(char* out, unsigned capacity, const char* text)
     unsigned n = 0;
     for (; text[n] && n + 1 < capacity; ++n)
         out[n] = text[n];
+    out[n] = 0;
+}
+
+// A version word from the environment: printable ASCII only, anything else dropped.
+void copy_printable(char* out, unsigned capacity, const char* text)
+{
+    unsigned n = 0;
+    for (; *text && n + 1 < capacity; ++text)
+        if (*text > 32 && *text < 127)
+            out[n++] = *text;
     out[n] = 0;
 }
 
@@ -84,6 +96,11 @@ void run_record_start(const char* program_version)
     copy_text(record.firmware_sha256, sizeof record.firmware_sha256, FIRMWARE_SHA256);
     record.firmware_size = IMAGE_SIZE;
     copy_text(record.operator_name, sizeof record.operator_name, script_options.operator_name);
+    // A station that runs this program names itself here, so that its children's records
+    // carry its version.
+    const char* station = getenv("TQ734_STATION_VERSION");
+    if (station)
+        copy_printable(record.station, sizeof record.station, station);
 }
 
 void run_record_restart()
@@ -101,8 +118,9 @@ void run_record_heard(const Reply& reply)
         record.device_id[1] = reply.device_tag[1];
         break;
     case ReplyKind::VersionReply:
-        // The version before: the first reply, before the transfer changes anything.
-        if (record.version_before != RecordVersion::Unknown || transfer_begun)
+        // The first reply: the device runs its old firmware until the image is complete, so a
+        // reply during the transfer (without -w the first one comes then) is still the one before.
+        if (record.version_before != RecordVersion::Unknown)
             break;
         record.version_before = reply.has_version ? RecordVersion::Given : RecordVersion::None;
         record.version_major = reply.major;

@@ -67,6 +67,8 @@ int main(int argc, char** argv)
     if (!settle_ports())
         return 0;
     station_version = TQ_VERSION_TEXT;
+    // The children put it into their records.
+    g_setenv("TQ734_STATION_VERSION", TQ_VERSION_TEXT, TRUE);
     port_slot_count = station_options.port_count;
     for (unsigned i = 0; i < port_slot_count; ++i)
         cycle_begin(port_slots[i], station_options.ports[i]);

@@ -121,6 +121,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (!settle_ports())
         return 0;
     station_version = TQ_VERSION_TEXT;
+    // The children put it into their records.
+    SetEnvironmentVariableW(L"TQ734_STATION_VERSION", L"" TQ_VERSION_TEXT);
     port_slot_count = station_options.port_count;
     for (unsigned i = 0; i < port_slot_count; ++i)
         cycle_begin(port_slots[i], station_options.ports[i]);

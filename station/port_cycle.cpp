@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "banner.h"
+#include "station_options.h"
 
 StationCounters station_counters;
 RecordsStatus records_status;
@@ -12,6 +13,7 @@ namespace {
 
 const char TEXT_WAITING[] = "Ожидание устройства";
 const char TEXT_PORT_UNUSABLE[] = "Порт занят или отсутствует";
+const char TEXT_ANSWERED[] = "Устройство отвечает";
 const char TEXT_UPDATING[] = "Идёт обновление";
 const char TEXT_SILENT[] = "Нет ответа, повторяю";
 const char TEXT_FINISHING[] = "Устройство записывает прошивку";
@@ -53,6 +55,20 @@ void show_result(PortSlot& slot, TileColour colour, const char* text)
     std::snprintf(slot.state_text, sizeof slot.state_text, "%s\n%s", text, TEXT_REMOVE);
 }
 
+// The device's text with its line breaks as spaces: a tile has room for lines, not for breaks.
+const char* one_line(const char* text)
+{
+    static char out[256];
+    unsigned n = 0;
+    for (; *text && n + 1 < sizeof out; ++text) {
+        if (*text == '\r')
+            continue;
+        out[n++] = *text == '\n' ? ' ' : *text;
+    }
+    out[n] = 0;
+    return out;
+}
+
 void stop_clock(PortSlot& slot, uint32_t now_ms)
 {
     if (slot.timing)
@@ -92,7 +108,7 @@ void show_outcome(PortSlot& slot, Outcome outcome, uint32_t exit_code)
         if (slot.result_code == 0)   // the device said yes, the updater did not end with 0
             std::snprintf(text, sizeof text, "%s (код выхода %u)", TEXT_NOT_CONFIRMED, unsigned(exit_code));
         else
-            std::snprintf(text, sizeof text, "%s (код %u)", slot.result_text, unsigned(slot.result_code));
+            std::snprintf(text, sizeof text, "Код %u: %s", unsigned(slot.result_code), one_line(slot.result_text));
         break;
     case Outcome::PortUnusable:
         copy(text, sizeof text, TEXT_PORT_UNUSABLE);
@@ -141,11 +157,15 @@ void on_device(PortSlot& slot, const ChildLine& line, uint32_t now_ms)
         slot.started_ms = now_ms;
         slot.elapsed_ms = 0;
         if (slot.tq734)
-            show(slot, TileColour::Updating, TEXT_UPDATING);
+            show(slot, TileColour::Updating, TEXT_ANSWERED);
     } else if (const char* version = child_field(line, "version")) {
         // The first reply is the version before the update; later ones (during it) are not.
-        if (!slot.version_before[0])
+        if (!slot.version_before[0]) {
             copy(slot.version_before, sizeof slot.version_before, version);
+            // This firmware's own version is left alone (up_to_date follows) unless -f.
+            if (slot.tq734 && (std::strcmp(version, TQ_FIRMWARE_VERSION_TEXT) != 0 || station_options.force))
+                show(slot, TileColour::Updating, TEXT_UPDATING);
+        }
     }
 }
 
@@ -228,6 +248,7 @@ void cycle_child_line(PortSlot& slot, const ChildLine& line, uint32_t now_ms)
         }
     } else if (is(line, "up_to_date")) {
         slot.up_to_date = true;
+        show(slot, TileColour::UpToDate, TEXT_UP_TO_DATE);
         if (const char* version = child_field(line, "version"))
             if (!slot.version_before[0])
                 copy(slot.version_before, sizeof slot.version_before, version);

@@ -311,7 +311,7 @@ bool station_window_open()
     unsigned rows = (port_slot_count + columns - 1) / columns;
     // Sixteen tiles fill a 1366 × 768 screen; fewer get the same tile size, and the window is
     // never narrower than the header's firmware line with its test-release mark.
-    RECT r = {0, 0, scaled(8) * 2 + int(columns) * scaled(332), header_height() + int(rows) * scaled(150)};
+    RECT r = {0, 0, scaled(8) * 2 + int(columns) * scaled(332), header_height() + int(rows) * scaled(160)};
     int header_width = firmware_line_width();
     if (r.right < header_width)
         r.right = header_width;

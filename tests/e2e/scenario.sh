@@ -403,6 +403,62 @@ eight_at_once)
         echo "COM$p: $(report_of "$p" | grep '^summary'), $(tail -1 "$OUTDIR/$NAME-com$p.log" | cut -d' ' -f3-)" | tee -a "$log"
     done
     ;;
+station_child)
+    # The updater as a production station runs it, with no window at all (-n): a device that
+    # arrives late on a port that is not there yet is updated once, its removal is awaited
+    # while it restarts (silent), it comes back with the new firmware and is left as it is,
+    # a device that stays is awaited until its port goes; a device error ends at once.
+    records=$OUTDIR/$NAME-records.jsonl
+    rm -f "$records"
+    wrecords="Z:$(echo "$records" | tr / '\\')"
+    run() { local out=$1; shift; "$LOADER" "$UPDATER" "$@" >"$OUTDIR/$NAME-$out.log" 2>>"$log" & app_pid=$!; }
+    run update -a -n -w -p COM62 -r "$wrecords" -o "смена 1"
+    sleep 1.5
+    e2e_sim 62 --keep-running --arrive-after-ms 1000 --version 2.384 --finish-after-block 20 --restart-silence-ms 8000
+    "$LOADER" "$PROBE" wait caption "$caption" 1000 >>"$log" 2>&1 && fail "a window with -n"
+    expect_exit 0 30000
+    f=$OUTDIR/$NAME-update.log
+    grep -q ' COM62 port state=unusable$' "$f" || fail "the absent port not logged"
+    grep -q ' COM62 port state=open$' "$f" || fail "the port's arrival not logged"
+    grep -q ' COM62 device version=2.384$' "$f" || fail "no version 2.384"
+    tail -2 "$f" | head -1 | grep -q ' COM62 record written=yes$' || fail "no record before the exit line"
+    run gone1 -n -g -p COM62
+    expect_exit 0 10000
+    grep -q ' COM62 gone reason=silent$' "$OUTDIR/$NAME-gone1.log" || fail "not gone as silent"
+    blocks=$(report_of 62 | grep -c 'rx block')
+    run again -a -n -w -p COM62 -r "$wrecords"
+    expect_exit 0 20000
+    grep -q ' COM62 up_to_date version=2.385$' "$OUTDIR/$NAME-again.log" || fail "not up to date"
+    grep -q ' final_command ' "$OUTDIR/$NAME-again.log" && fail "a final command after up_to_date"
+    run gone2 -n -g -p COM62
+    expect_running 3000 "a device that stays counted as gone"
+    e2e_sim_stop 0
+    expect_exit 0 10000
+    grep -q ' COM62 gone reason=removed$' "$OUTDIR/$NAME-gone2.log" || fail "not gone as removed"
+    [ "$(report_of 62 | grep -c 'rx block')" = "$blocks" ] || fail "blocks written after the update"
+    # A device error's box is a log line: nobody has to press OK.
+    e2e_sim 63 --finish-after-block 5 --result 8
+    run error -a -n -p COM63 -r "$wrecords"
+    expect_exit 8 20000
+    grep -q ' COM63 message kind=error text="Ошибка загрузки прошивки.\\r\\nОбновление не произведено."$' \
+        "$OUTDIR/$NAME-error.log" || fail "no message line"
+    grep -q ' COM63 final_command sent$' "$OUTDIR/$NAME-error.log" || fail "no final command after the error"
+    python3 - "$records" <<'PY' >>"$log" 2>&1 || fail "records: $(cat "$records")"
+import json, sys
+lines = open(sys.argv[1], encoding="utf-8").read().split("\n")
+assert lines[-1] == "" and len(lines) == 4, lines
+ok, same, error = (json.loads(l) for l in lines[:3])
+assert ok["port"] == "COM62" and ok["result"] == "ok" and ok["code"] == 0 and ok["exit"] == 0, ok
+assert ok["device"] == {"id": "TQ", "version_before": "2.384"} and ok["blocks"] == 22, ok
+assert ok["final_command"] is True and ok["operator"] == "смена 1", ok
+assert same["result"] == "up_to_date" and same["code"] is None and same["blocks"] == 0, same
+assert error["port"] == "COM63" and error["result"] == "device_error" and error["code"] == 8, error
+assert error["exit"] == 8 and error["text"] == "Ошибка загрузки прошивки.\r\nОбновление не произведено.", error
+for r in (ok, same, error):
+    assert r["start"] <= r["end"] and r["start"][-6] in "+-" and r["host"], r
+PY
+    cat "$records" >>"$log"
+    ;;
 *)
     fail "unknown scenario $NAME"
     ;;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -413,7 +414,12 @@ TEST_F(WaitTest, ForcedOrWithoutVersionFieldsTheDeviceIsUpdated)
 
 TEST_F(WaitTest, AnotherDeviceGetsNothingWritten)
 {
+    // Run by a station, which names its version in the environment.
+    static char station[] = "TQ734_STATION_VERSION=2.1.0\n\"x";
+    putenv(station);
     begin();
+    static char no_station[] = "TQ734_STATION_VERSION=";
+    putenv(no_station);
     deliver(device_frame({'I', 'D', 'X', 'Y'}));
     run_ms(200);
     EXPECT_EQ(update_engine.exit_code, 126);
@@ -421,6 +427,7 @@ TEST_F(WaitTest, AnotherDeviceGetsNothingWritten)
         EXPECT_EQ(frame, WIRE_IDENTIFY);
     script_run_exit(update_engine.exit_code);
     ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("\"station\":\"2.1.0\\\"x\","), std::string::npos) << records[0];
     EXPECT_NE(records[0].find("\"device\":{\"id\":\"XY\",\"version_before\":null},\"result\":\"not_tq734\",\"code\":null,"
                               "\"text\":\"ОШИБКА!\\r\\nПодключенное устройство не TQ734\",\"exit\":126,"),
               std::string::npos)

@@ -332,7 +332,7 @@ def scenario():
             launch(ports, env_extra={"TQ734_UPDATER": FAKE, "TQ734_FAKE_PLAN": plan})
             wait_tile(33, "done", "Обновлено\nСнимите устройство")
             if count >= 8:
-                wait_tile(35, "failed", "Ошибка при записи во флеш-память (код 4)")
+                wait_tile(35, "failed", "Код 4: Ошибка при записи во флеш-память")
                 wait_tile(36, "failed", "Не TQ734")
                 wait_tile(37, "up_to_date")
                 wait_tile(38, "failed", "Сбой программы обновления")

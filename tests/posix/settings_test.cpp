@@ -156,3 +156,22 @@ TEST_F(SettingsFile, AnUnwritableFolderIsIgnored)
 }
 
 }  // namespace
+
+// The station's port set lives beside the port, in a file of its own: neither touches the other.
+TEST_F(SettingsFile, StationPortsBesideThePort)
+{
+    char text[STATION_PORTS_CAPACITY];
+    EXPECT_FALSE(load_station_ports(text, sizeof text));
+    remember_port(7);
+    remember_station_ports("COM21 COM22");
+    EXPECT_EQ(contents(), "COMport=7\n");
+    std::ifstream in(home + "/config/tq734-updater/station-ports", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    EXPECT_EQ(s.str(), "StationPorts=COM21 COM22\n");
+    ASSERT_TRUE(load_station_ports(text, sizeof text));
+    EXPECT_STREQ(text, "COM21 COM22");
+    EXPECT_EQ(load_port(), 7);
+    std::ofstream(home + "/config/tq734-updater/station-ports", std::ios::binary) << "COMport=3\n";
+    EXPECT_FALSE(load_station_ports(text, sizeof text));
+}

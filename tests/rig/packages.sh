@@ -4,7 +4,7 @@ TQ_PACKAGES="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-
   wine64 wine fonts-liberation fonts-wine xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev
   googletest cmake g++ procps zip unzip git
   pkg-config libgtk-3-dev python3-pyatspi at-spi2-core dbus-x11
-  make dpkg-dev file lintian mmdebstrap qemu-system-x86 qemu-utils e2fsprogs"
+  make dpkg-dev file lintian mmdebstrap qemu-system-x86 qemu-utils e2fsprogs rsyslog"
 
 ensure_packages() {
     local p missing=""

@@ -48,7 +48,7 @@ const Row ROWS[] = {
     {"device error",
      {"device id=TQ tq734=yes", "device version=2.384", "result code=4 text=\"Ошибка \\\"4\\\"\\r\\nстрока\"",
       "record written=yes", "exit code=4 seconds=70"},
-     ChildEnd::Exited, 4, TileColour::Failed, "Ошибка \"4\"\r\nстрока (код 4)", Outcome::DeviceError,
+     ChildEnd::Exited, 4, TileColour::Failed, "Код 4: Ошибка \"4\" строка\nСнимите", Outcome::DeviceError,
      ChildKind::Removal, Outcome::None, 0, 1, 1},
     {"wrong device", {"device id=XY tq734=no", "record written=yes", "exit code=126 seconds=1"}, ChildEnd::Exited, 126,
      TileColour::Failed, "Не TQ734 (ответ «XY»)", Outcome::NotTq734, ChildKind::Removal, Outcome::None, 0, 1, 1},
@@ -126,7 +126,7 @@ TEST(Cycle, TileFollowsTheChild)
     } steps[] = {
         {"port state=unusable", TileColour::Waiting, "Порт занят или отсутствует", 0},
         {"port state=open", TileColour::Waiting, "Ожидание устройства", 0},
-        {"device id=TQ tq734=yes", TileColour::Updating, "Идёт обновление", 0},
+        {"device id=TQ tq734=yes", TileColour::Updating, "Устройство отвечает", 0},
         {"device version=2.384", TileColour::Updating, "Идёт обновление", 0},
         {"info text=\"Нет ответа\"", TileColour::Updating, "Нет ответа, повторяю", 0},
         {"progress percent=10 blocks=124 of=1231", TileColour::Updating, "Идёт обновление", 124},
@@ -148,6 +148,20 @@ TEST(Cycle, TileFollowsTheChild)
     tile_time_text(slot, text, sizeof text);
     EXPECT_STREQ(text, "Время: 0:02");
     EXPECT_FALSE(cycle_tick(slot, 3600));
+}
+
+// A device with this firmware is never shown as being updated.
+TEST(Cycle, UpToDateShownAtOnce)
+{
+    PortSlot slot;
+    cycle_begin(slot, 21);
+    cycle_child_started(slot, ChildKind::Arrival, 0, LocalTime{});
+    cycle_child_line(slot, line_of("device id=TQ tq734=yes"), 0);
+    cycle_child_line(slot, line_of("device version=2.385"), 0);
+    EXPECT_STREQ(slot.state_text, "Устройство отвечает");
+    cycle_child_line(slot, line_of("up_to_date version=2.385"), 0);
+    EXPECT_EQ(slot.colour, TileColour::UpToDate);
+    EXPECT_FALSE(cycle_updating(slot));
 }
 
 // Removal ends, arrival starts again: never the same device twice without a removal between.
