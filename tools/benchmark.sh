@@ -2,24 +2,28 @@
 # Full-update benchmark against the simulated device: the wall time of the update against
 # the design limit of 1,231 polls of 50 ms, with immediate replies and with 115,200-baud wire
 # emulation, and the updater's CPU time; the Windows build under Wine and the Linux build
-# natively, side by side; then eight programs at once, then the station on 16 ports. Not a
-# test: run it by hand on a quiet machine.
-#   bash tools/benchmark.sh [single] [eight] [station]     (no word: all three)
+# natively, side by side; then eight programs at once, then the station on 16 ports (Linux,
+# then Windows under Wine). Not a test: run it by hand on a quiet machine.
+#   bash tools/benchmark.sh [single] [eight] [station] [station-wine]     (no word: all four)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 out=${TQ_BUILD_DIR:-$top/build/bench}
 port=9
-sections=" ${*:-single eight station} "
+sections=" ${*:-single eight station station-wine} "
 for word in $sections; do
-    case $word in single | eight | station) ;; *) echo "unknown section: $word (single, eight, station)" >&2; exit 2 ;; esac
+    case $word in
+    single | eight | station | station-wine) ;;
+    *) echo "unknown section: $word (single, eight, station, station-wine)" >&2; exit 2 ;;
+    esac
 done
 wants() { [[ $sections == *" $1 "* ]]; }
 . tests/rig/packages.sh
 ensure_packages
 . tools/build_release.sh
-if wants single || wants eight; then
+if wants single || wants eight || wants station-wine; then
     build_release "$out"
+    cmake --build "$out/x86_64" --target tq734_station -j2 >/dev/null
 else
     cmake -S . -B "$out/native" -DCMAKE_BUILD_TYPE=Release -DTQ_SANITIZE=OFF -DTQ_TESTS=OFF >/dev/null
 fi
@@ -43,7 +47,7 @@ stop_all() {
 }
 trap stop_all EXIT
 server_pid=""
-if wants single || wants eight; then
+if wants single || wants eight || wants station-wine; then
     rig_start "$out/wine-prefix"
     "$WINE_LOADER" reg add 'HKCU\Software\Ostrel\TQ734 Updater' /v COMport /t REG_DWORD /d $port /f >/dev/null 2>&1
     server_pid=$(pgrep -n -f wineserver64 || true)
@@ -155,5 +159,6 @@ if wants eight; then
     eight_at_once windows
     eight_at_once linux
 fi
-wants station && station_sixteen
+if wants station; then station_sixteen linux; fi
+if wants station-wine; then station_sixteen windows; fi
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
