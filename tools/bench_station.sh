@@ -34,7 +34,7 @@ declare -A wine_child_ticks=()
 wine_children_sample() {
     local p command
     for p in $(grep -lsz "^WINEPREFIX=$WINEPREFIX\$" /proc/[0-9]*/environ | cut -d/ -f3); do
-        command=$(tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null) || continue
+        command=$(tr '\0' ' ' 2>/dev/null <"/proc/$p/cmdline") || continue
         # The control beside the station is not one of its children.
         [[ $command =~ ^[A-Za-z]:[^\ ]*tq734-updater\.exe && $command != *control.jsonl* ]] &&
             wine_child_ticks[$p]=$(own_ticks "$p")
