@@ -1,11 +1,12 @@
 # The station on 16 ports, for tools/benchmark.sh (sourced; uses $out and $limit): the Linux
 # station (release build) on COM33–COM48 = ttyUSB0–15 of a private device directory, on an
 # Xvfb of its own, or the Windows station (x86_64) under Wine on COM21–COM36 of the rig's
-# prefix, on the rig's display; either with 16 simulated devices at wire speed that are there from the start but
-# silent until each one's own arrival time, one every 1.237 s, so that most arrive while others
-# are being updated. Each device ends 500 ms after its final command, its port going with it.
-# Figures: each update against the design limit, each device's pick-up from its arrival, the
-# station's own CPU beside its children's and the X server's.
+# prefix, on the rig's display. Either way 16 simulated devices at wire speed whose ports are
+# there from the start but which stay silent until each one's own arrival, one every 1.237 s,
+# so that most arrive while others are being updated; each ends 500 ms after its final
+# command, its port going with it. A 17th device is updated by the updater alone meanwhile.
+# Figures: each update against the design limit, each device's pick-up from its arrival (and
+# from its port's appearance), the station's own CPU beside its children's and the servers'.
 
 station_pids=()   # simulators, Xvfb and the station: stopped by station_stop, pass or fail
 
