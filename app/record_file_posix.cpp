@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,29 +39,49 @@ bool make_folders(char* path)
     return true;
 }
 
+// The append itself, on the open and locked file.
+bool append_whole(int fd, const char* line, unsigned length)
+{
+    struct stat before = {};
+    if (fstat(fd, &before) != 0)
+        return false;
+    // A line left unfinished (a writer killed outright) is ended first, so that this
+    // record stands on its own line.
+    char last = '\n';
+    if (before.st_size > 0 && pread(fd, &last, 1, before.st_size - 1) != 1)
+        last = '\n';
+    iovec parts[2] = {{const_cast<char*>("\n"), 1}, {const_cast<char*>(line), length}};
+    int first = last == '\n' ? 1 : 0;
+    size_t total = length + (first == 0 ? 1u : 0u);
+    // One write: with O_APPEND the line lands whole at the end.
+    ssize_t n;
+    do {
+        n = writev(fd, parts + first, 2 - first);
+    } while (n < 0 && errno == EINTR);
+    bool whole = n == static_cast<ssize_t>(total);
+    // A full disk took part of the line: take it back, so that no half record stays.
+    if (n > 0 && !whole)
+        (void)ftruncate(fd, before.st_size);
+    return whole;
+}
+
 }  // namespace
 
 bool record_file_append(const char* path_utf8, const char* line, unsigned length)
 {
-    int fd = open(path_utf8, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    int fd = open(path_utf8, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0)
         return false;
-    // The updaters of a station share one file: the lock keeps each append and its undoing
+    // The updaters of a station share one file: the lock keeps each append, and its undoing,
     // apart from the others' (flock waits; it fails only where locks are not supported).
     while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
-    // One write: with O_APPEND the line lands whole at the end.
-    ssize_t n;
-    do {
-        n = write(fd, line, length);
-    } while (n < 0 && errno == EINTR);
-    bool whole = n == static_cast<ssize_t>(length);
-    if (n > 0 && !whole) {
-        // A full disk took part of the line: take it back, so that no half record stays.
-        off_t end = lseek(fd, 0, SEEK_CUR);
-        if (end >= n)
-            (void)ftruncate(fd, end - n);
-    }
+    // A signal that would end the program waits until the line is in the file whole.
+    sigset_t all, previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
+    bool whole = append_whole(fd, line, length);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     bool synced = fsync(fd) == 0;
     // Closing gives the lock back.
     bool closed = close(fd) == 0;

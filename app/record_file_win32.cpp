@@ -18,8 +18,8 @@ bool record_file_append(const char* path_utf8, const char* line, unsigned length
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path_utf8, -1, path, PATH_CAPACITY) == 0)
         return false;
     // Readers (a log collector, an editor) may hold the file open meanwhile.
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     // The updaters of a station share one file: the lock keeps each append and its undoing
@@ -31,8 +31,23 @@ bool record_file_append(const char* path_utf8, const char* line, unsigned length
     LARGE_INTEGER end = {};
     bool whole = false;
     if (SetFilePointerEx(file, zero, &end, FILE_END)) {
+        // A line left unfinished (a writer killed outright) is ended first, so that this
+        // record stands on its own line.
+        char last = '\n';
+        DWORD got = 0;
+        bool ready = true;
+        LARGE_INTEGER before_end = end;
+        before_end.QuadPart -= 1;
+        if (end.QuadPart > 0 && SetFilePointerEx(file, before_end, nullptr, FILE_BEGIN) &&
+            ReadFile(file, &last, 1, &got, nullptr) && got == 1 && last != '\n') {
+            DWORD ended = 0;
+            ready = WriteFile(file, "\n", 1, &ended, nullptr) && ended == 1;
+            if (ready)
+                end.QuadPart += 1;
+        }
         DWORD written = 0;
-        whole = WriteFile(file, line, length, &written, nullptr) && written == length;
+        whole = ready && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
+                WriteFile(file, line, length, &written, nullptr) && written == length;
         if (!whole && written > 0) {
             // A full disk took part of the line: take it back, so that no half record stays.
             SetFilePointerEx(file, end, nullptr, FILE_BEGIN);

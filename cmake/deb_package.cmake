@@ -61,6 +61,8 @@ configure_file(${CMAKE_SOURCE_DIR}/resources/deb/tq734-updater.1.in ${tq_deb_fil
 configure_file(${CMAKE_SOURCE_DIR}/resources/deb/tq734-updater.ru.1.in ${tq_deb_files}/man/ru/man1/tq734-updater.1
                @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/resources/deb/tq734-station.1.in ${tq_deb_files}/man/man1/tq734-station.1 @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/resources/deb/tq734-station.ru.1.in ${tq_deb_files}/man/ru/man1/tq734-station.1
+               @ONLY)
 # The guide as the release makes it; a test build's guide carries the test notice.
 set(tq_guide_args guide)
 if(TQ_TEST_PACKAGE OR TQ_FIRMWARE_PLACEHOLDER)
@@ -69,7 +71,8 @@ endif()
 
 # Compressed without name or time stamp (gzip -n), so two builds give the same bytes.
 set(tq_deb_gz)
-foreach(f changelog man/man1/tq734-updater.1 man/ru/man1/tq734-updater.1 man/man1/tq734-station.1)
+foreach(f changelog man/man1/tq734-updater.1 man/ru/man1/tq734-updater.1 man/man1/tq734-station.1
+        man/ru/man1/tq734-station.1)
   add_custom_command(OUTPUT ${tq_deb_files}/${f}.gz
     COMMAND gzip -9nkf ${tq_deb_files}/${f}
     DEPENDS ${tq_deb_files}/${f} VERBATIM)
@@ -102,7 +105,8 @@ foreach(size 16 32 48 256)
 endforeach()
 install(FILES ${tq_deb_files}/man/man1/tq734-updater.1.gz ${tq_deb_files}/man/man1/tq734-station.1.gz
         DESTINATION share/man/man1)
-install(FILES ${tq_deb_files}/man/ru/man1/tq734-updater.1.gz DESTINATION share/man/ru/man1)
+install(FILES ${tq_deb_files}/man/ru/man1/tq734-updater.1.gz ${tq_deb_files}/man/ru/man1/tq734-station.1.gz
+        DESTINATION share/man/ru/man1)
 install(FILES resources/deb/copyright ${tq_deb_files}/changelog.gz ${tq_deb_files}/guide.html DESTINATION ${tq_doc})
 install(FILES resources/deb/doc-base RENAME tq734-updater DESTINATION share/doc-base)
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "banner.h"
+#include "com_devices.h"
 #include "record_file.h"
 #include "settings_store.h"
 #include "station_options.h"
@@ -50,6 +51,15 @@ int main(int argc, char** argv)
         return EXIT_USAGE;
     case StationVerdict::Run:
         break;
+    }
+    // COMn without a device file of the fixed table would make each child end at once.
+    for (unsigned i = 0; i < station_options.port_count; ++i) {
+        char device[32];
+        if (!com_device_name(station_options.ports[i], device, sizeof device)) {
+            std::fprintf(stderr, "tq734-station: у порта COM%u нет файла устройства в Linux (COM1-COM96)\n",
+                         unsigned(station_options.ports[i]));
+            return EXIT_USAGE;
+        }
     }
     gdk_set_allowed_backends("x11,*");
     if (!gtk_init_check(&argc, &argv)) {

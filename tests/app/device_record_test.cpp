@@ -235,6 +235,21 @@ TEST_F(RecordFile, LinesAreAppendedWholeToACreatedFile)
     EXPECT_EQ(contents(), first + second);
 }
 
+// A writer killed in the middle of its line left a fragment: the next record starts on a new
+// line, so that it is whole for a reader that reads lines.
+TEST_F(RecordFile, AnUnfinishedLineIsEndedBeforeTheNextRecord)
+{
+    { std::ofstream(path, std::ios::binary) << "{\"start\":\"2026"; }
+    std::string line = line_of(sample());
+    ASSERT_TRUE(record_file_append(path.c_str(), line.data(), unsigned(line.size())));
+    ASSERT_TRUE(record_file_append(path.c_str(), line.data(), unsigned(line.size())));
+    EXPECT_EQ(contents(), "{\"start\":\"2026\n" + line + line);
+    std::remove(path.c_str());
+    { std::ofstream(path, std::ios::binary) << std::string(1, '\0'); }
+    ASSERT_TRUE(record_file_append(path.c_str(), line.data(), unsigned(line.size())));
+    EXPECT_EQ(contents(), std::string(1, '\0') + "\n" + line);
+}
+
 TEST_F(RecordFile, AFolderThatIsNotThereIsAFailure)
 {
     std::string missing = std::string(::testing::TempDir()) + "tq734-no-such-folder/records.jsonl";

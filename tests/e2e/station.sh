@@ -53,4 +53,29 @@ wait "$station_pid" 2>/dev/null
 station_pid=""
 for _ in $(seq 50); do [ -z "$(ours tq734-updater.exe)" ] && break; sleep 0.1; done
 [ -z "$(ours tq734-updater.exe)" ] || fail "updaters left running: $(ours tq734-updater.exe)"
+
+# Closing while a device is being updated: the question, then "Yes": interrupted, nothing left.
+e2e_sim 65 --version 2.384 --keep-running
+"$LOADER" "$STATION" COM65 -r "Z:${records//\//\\}" >>"$log" 2>&1 &
+station_pid=$!
+for _ in $(seq $((300 * slow))); do report_of 65 | grep -q ' rx block 30$' && break; sleep 0.1; done
+report_of 65 | grep -q ' rx block 30$' || fail "COM65 is not being updated"
+window=$(xdotool search --onlyvisible --name '^Станция обновления TQ734 \(CPU2\)$' 2>/dev/null | head -1)
+[ -n "$window" ] || fail "no station window"
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# Wine draws the caption itself (no window manager): its close box is at the top right.
+xdotool mousemove $((X + WIDTH - 10)) $((Y + 10)) click 1
+for _ in $(seq 50); do
+    [ "$(xdotool search --onlyvisible --name '^Станция обновления TQ734 \(CPU2\)$' 2>/dev/null | wc -l)" -ge 2 ] && break
+    sleep 0.1
+done
+[ "$(xdotool search --onlyvisible --name '^Станция обновления TQ734 \(CPU2\)$' 2>/dev/null | wc -l)" -ge 2 ] ||
+    fail "no question on closing during an update"
+shot close-question
+xdotool key y
+for _ in $(seq 100); do kill -0 "$station_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$station_pid" 2>/dev/null && fail "the station did not close after Yes"
+station_pid=""
+[ -z "$(ours tq734-updater.exe)" ] || fail "updaters left running after closing"
+summary | grep -q '^COM65 interrupted None 1.0.0' || fail "no interrupted record: $(summary)"
 echo PASS >>"$log"

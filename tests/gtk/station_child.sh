@@ -9,20 +9,34 @@ updater=$1 simulator=$2 outdir=$3/station_child
 rm -rf "$outdir"
 mkdir -p "$outdir/dev"
 records=$outdir/records.jsonl
-sim_pid="" child_pid=""
+sim_pid="" child_pid="" xvfb_pid=""
 cleanup() {
     [ -n "$child_pid" ] && kill "$child_pid" 2>/dev/null && wait "$child_pid" 2>/dev/null
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     return 0
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; for f in "$outdir"/*.log; do echo "== $f" >&2; cat "$f" >&2; done; exit 1; }
 now_ms() { date +%s%3N; }
 
+# A display of our own when Xvfb is there: with -n no window may appear even so.
+unset DISPLAY WAYLAND_DISPLAY
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$outdir/display" 2>/dev/null &
+    xvfb_pid=$!
+    for _ in $(seq 50); do [ -s "$outdir/display" ] && break; sleep 0.1; done
+    [ -s "$outdir/display" ] && export DISPLAY=:$(cat "$outdir/display")
+fi
+no_window() {
+    [ -n "${DISPLAY:-}" ] || return 0
+    ! xdotool search --name 'Обновитель TQ734' >/dev/null 2>&1
+}
+
 # Runs the updater in the background with a private device folder and settings.
 child() {
     local log=$1; shift
-    env -u DISPLAY -u WAYLAND_DISPLAY ASAN_OPTIONS=detect_leaks=0 TQ734_DEVICE_DIR="$outdir/dev" \
+    env ASAN_OPTIONS=detect_leaks=0 TQ734_DEVICE_DIR="$outdir/dev" \
         XDG_CONFIG_HOME="$outdir/config" timeout 60 "$updater" "$@" >"$outdir/$log" 2>"$outdir/$log.err" &
     child_pid=$!
 }
@@ -59,6 +73,8 @@ tail -2 "$outdir/gone1.log" | head -1 | grep -q ' COM33 gone reason=silent$' || 
 # 3. Back from its restart with the new version: left as it is, nothing more written.
 blocks_before=$(grep -c 'rx block' "$outdir/sim.report")
 child again.log -a -n -w -p ttyUSB0 -r "$records"
+sleep 2
+no_window || fail "a window with -n"
 finish_child
 [ "$code" = 0 ] || fail "up to date: exit code $code"
 grep -q ' COM33 up_to_date version=2.385$' "$outdir/again.log" || fail "not up to date"

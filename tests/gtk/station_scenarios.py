@@ -107,10 +107,10 @@ def descendants_of(pid):
     return found
 
 
-def launch(ports, *options, env_extra=None):
+def launch(ports, *options, env_extra=None, records_file=RECORDS):
     global station, tiles
     env = dict(os.environ, TQ734_DEVICE_DIR=DEV, XDG_CONFIG_HOME=CONFIG, **(env_extra or {}))
-    station = start([STATION, *ports, "-r", RECORDS, *options], env=env, stdout=LOG, stderr=LOG)
+    station = start([STATION, *ports, "-r", records_file, *options], env=env, stdout=LOG, stderr=LOG)
     desktop = pyatspi.Registry.getDesktop(0)
     deadline = time.time() + 20
     while time.time() < deadline:
@@ -242,11 +242,13 @@ def expect_nothing_left(pids):
 
 
 def scenario():
+    global station
     if NAME == "station_four_ports":
         # Devices arrive at different times: one restarts and comes back with the new
         # firmware, one stays answering, one is not a TQ734, one reports an error.
+        # Silent long enough after its restart for the removal's child to start and see 2 s.
         sim(33, "--version", "2.384", "--arrive-after-ms", "300", "--finish-after-block", "40",
-            "--restart-silence-ms", "3000")
+            "--restart-silence-ms", "8000")
         sim(34, "--version", "2.384", "--arrive-after-ms", "2500", "--finish-after-block", "40")
         sim(35, "--tag", "XY", "--arrive-after-ms", "1000")
         sim(36, "--version", "2.384", "--arrive-after-ms", "1500", "--finish-after-block", "30", "--result", "4")
@@ -255,7 +257,7 @@ def scenario():
         wait_tile(35, "failed", "Не TQ734 (ответ «XY»)")
         wait_tile(36, "failed")
         wait_tile(34, "done", "Обновлено")
-        seen = wait_tile(33, "up_to_date", "Уже версия 2.385", ms=20000)
+        seen = wait_tile(33, "up_to_date", "Уже версия 2.385", ms=30000)
         seen[2] == "Версия до: 2.385" or fail("COM33 after its restart: %r" % (seen,))
         screenshot("station-gtk-4.png")
         time.sleep(3)   # COM34 stays connected and answering: it must not be updated again
@@ -322,6 +324,49 @@ def scenario():
                 stop(s)
             log("round", round_, "records", len(records()))
         len(records()) >= 6 or fail("too few records")
+    elif NAME == "station_records_unwritable":
+        # A records file that cannot be written: said in the header, the updates go on.
+        sim(33, "--version", "2.384", "--finish-after-block", "20")
+        launch(["COM33"], records_file="/dev/null/records.jsonl")
+        wait_tile(33, "done", "Обновлено")
+        deadline = time.time() + 5
+        while not tiles["records"].name.startswith("Журнал НЕ записывается ("):
+            time.sleep(0.1)
+            time.time() < deadline or fail("the header does not say so: %r" % tiles["records"].name)
+        screenshot("station-gtk-records-unwritable.png")
+    elif NAME == "station_chooser":
+        # No ports and none remembered: the found ports to tick; the choice is remembered.
+        sim(33, "--version", "2.384")
+        sim(35, "--version", "2.384")
+        env = dict(os.environ, TQ734_DEVICE_DIR=DEV, XDG_CONFIG_HOME=CONFIG, TQ734_UPDATER=FAKE)
+        station = start([STATION, "-r", RECORDS], env=env, stdout=LOG, stderr=LOG)
+        chooser, deadline = None, time.time() + 20
+        while chooser is None:
+            time.sleep(0.1)
+            time.time() < deadline or fail("no port chooser")
+            try:
+                chooser = next((w for w in walk(desktop_app()) if w.get_accessible_id() == "port-chooser"), None)
+            except Failure:
+                pass
+        ids = {c.get_accessible_id(): c for c in walk(chooser) if c.get_accessible_id()}
+        sorted(k for k in ids if k.startswith("choose-")) == ["choose-COM33", "choose-COM35"] or fail(
+            "ports offered: %r" % sorted(ids))
+        ids["choose-COM35"].queryAction().doAction(0)
+        press(chooser, "Начать")
+        deadline = time.time() + 20
+        while "COM35-state" not in tiles:
+            time.sleep(0.2)
+            time.time() < deadline or fail("no station window after the choice")
+            for w in walk(desktop_app()):
+                if w.getRoleName() == "frame" and w.name == CAPTION:
+                    tiles.update({c.get_accessible_id(): c for c in walk(w) if c.get_accessible_id()})
+        "COM33-state" not in tiles or fail("an unticked port is served")
+        with open(os.path.join(CONFIG, "tq734-updater", "station-ports")) as f:
+            f.read() == "StationPorts=COM35\n" or fail("not remembered")
+        stop(station)
+        launch([])
+        "COM35-state" in tiles and "COM33-state" not in tiles or fail("the remembered set is not served")
+        stop(station)
     elif NAME == "station_screens":
         # The window with 1, 8 and 16 ports in every state (the updater stood in for).
         plan = ("COM33=ok COM34=updating COM35=error COM36=wrong COM37=uptodate COM38=crash COM39=absent "

@@ -77,6 +77,9 @@ in_root ldd /usr/bin/tq734-updater >"$run/ldd.txt" 2>&1 || fail "ldd: $(cat "$ru
 grep -q 'not found' "$run/ldd.txt" && fail "libraries not found: $(grep 'not found' "$run/ldd.txt")"
 say "ldd: $(wc -l <"$run/ldd.txt") libraries, none missing"
 in_root dpkg -L tq734-updater >"$run/files.txt"
+# The station beside it: its libraries are there and it answers before any window.
+in_root /usr/bin/tq734-station --version >"$run/station.txt" 2>&1 || fail "tq734-station --version: $(cat "$run/station.txt")"
+say "station: $(head -1 "$run/station.txt")"
 
 # A display for the program inside the root: the socket folder is shared with it.
 for n in 60 61 62 63 64 65 66 67 68 69; do
