@@ -168,23 +168,23 @@ station_sixteen() {   # station_sixteen linux|windows
     echo "  then 16 devices plugged in, one every 0.613 s, each with its own port (short updates):" \
         "$(tail -n +17 "$dir/records.jsonl" | grep -c '"result":"ok".*"exit":0,' || true) of" \
         "$(tail -n +17 "$dir/records.jsonl" | wc -l) records ok with exit 0"
-    local stats='function stats(file, scale,   v, k, i, j, t, m) {
+    local stats='function stats(file, scale, format,   v, k, i, j, t, m) {
             k = 0
             while ((getline line < file) > 0) { split(line, f, " "); v[++k] = f[col] * scale }
             close(file)
             for (i = 2; i <= k; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
             m = k % 2 ? v[(k + 1) / 2] : (v[k / 2] + v[k / 2 + 1]) / 2
-            return sprintf("%s / %s / %s", v[1], m, v[k])
+            return sprintf(format " / " format " / " format, v[1], m, v[k])
         }'
     awk -v lim="$limit" -v file="$dir/per-device.txt" -v rs="$dir/record-seconds.txt" -v plug="$dir/plugged.txt" "$stats"'
         BEGIN {
-            col = 2; printf "  transfer, block 0 to finish request (min / median / max): %s x limit\n", stats(file, 1 / lim)
-            col = 1; printf "  whole update as each record gives it, first answer to end:  %s x limit\n", stats(rs, 1 / lim)
-            col = 3; printf "  pick-up, arrival to the first identification answered:      %s ms\n", stats(file, 1)
-            col = 4; printf "  pick-up, arrival to block 0 received:                       %s ms\n", stats(file, 1)
-            col = 3; printf "  plugged in (port appears, answering) to the first request:  %s ms\n", stats(plug, 1)
-            col = 2; printf "  plugged in (port appears, answering) to block 0 received:   %s ms\n", stats(plug, 1)
-        }' | sed 's/\([0-9]\.[0-9]\{3\}\)[0-9]*/\1/g'
+            col = 2; printf "  transfer, block 0 to finish request (min / median / max): %s x limit\n", stats(file, 1 / lim, "%.3f")
+            col = 1; printf "  whole update as each record gives it, first answer to end:  %s x limit\n", stats(rs, 1 / lim, "%.3f")
+            col = 3; printf "  pick-up, arrival to the first identification answered:      %s ms\n", stats(file, 1, "%.0f")
+            col = 4; printf "  pick-up, arrival to block 0 received:                       %s ms\n", stats(file, 1, "%.0f")
+            col = 3; printf "  plugged in (port appears, answering) to the first request:  %s ms\n", stats(plug, 1, "%.0f")
+            col = 2; printf "  plugged in (port appears, answering) to block 0 received:   %s ms\n", stats(plug, 1, "%.0f")
+        }'
     awk -v a="$a_time" -v b="$b_time" -v so="$((b_own - a_own))" -v ch="$((b_children - a_children))" \
         -v x="$((b_x - a_x))" -v sv="$((b_server - a_server))" -v wo="$b_own" -v wc="$b_children" -v t0="$t_start" -v hz="$hz" 'BEGIN {
         s = b - a
