@@ -21,8 +21,7 @@ bool choose_ports()
     for (unsigned n = 1; n <= SCANNED_PORTS; ++n)
         if (probe_port(n) != ProbeResult::Absent)
             ++found;
-    GtkWidget* prompt = gtk_label_new(found ? "Отметьте порты, на которых станция будет обновлять устройства "
-                                              "(не больше 16):"
+    GtkWidget* prompt = gtk_label_new(found ? "Отметьте порты станции (до 16):"
                                             : "Порты не найдены. Подключите адаптеры и запустите станцию снова.");
     gtk_label_set_xalign(GTK_LABEL(prompt), 0);
     gtk_box_pack_start(GTK_BOX(area), prompt, FALSE, FALSE, 0);

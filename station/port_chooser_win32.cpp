@@ -58,16 +58,18 @@ bool choose_ports()
     RegisterClassW(&c);
     int columns = count > 16 ? 3 : 1;
     int rows = int(count + columns - 1) / columns;
-    RECT r = {0, 0, s(20) + columns * s(180), s(60) + rows * s(24) + s(50)};
+    // Wide enough for the prompt on two lines and both buttons, whatever the number of ports.
+    int inner = columns * s(180) > s(440) ? columns * s(180) : s(440);
+    RECT r = {0, 0, s(20) + inner, s(60) + rows * s(24) + s(50)};
     AdjustWindowRect(&r, WS_CAPTION | WS_SYSMENU, FALSE);
     wchar_t caption[128];
     MultiByteToWideChar(CP_UTF8, 0, STATION_CAPTION, -1, caption, 128);
     HWND w = CreateWindowExW(0, c.lpszClassName, caption, WS_CAPTION | WS_SYSMENU | WS_VISIBLE, CW_USEDEFAULT,
                              CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, nullptr, c.hInstance, nullptr);
     child(w, L"STATIC",
-          count ? L"Отметьте порты, на которых станция будет обновлять устройства (не больше 16):"
+          count ? L"Отметьте порты станции (до 16):"
                 : L"Порты не найдены. Подключите адаптеры и запустите станцию снова.",
-          SS_LEFT, -1, s(10), s(10), columns * s(180), s(40), font);
+          SS_LEFT, -1, s(10), s(10), inner, s(40), font);
     int i = 0;
     for (unsigned n = 1; n <= SCANNED_PORTS; ++n) {
         checks[n - 1] = nullptr;

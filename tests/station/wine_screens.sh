@@ -54,4 +54,17 @@ for count in 1 8 16; do
     for _ in $(seq 50); do pgrep -f fake_updater_win32 >/dev/null || break; sleep 0.1; done
 done
 grep -q '"port":"COM38".*"result":"crashed"' "$records" || fail "no crashed record of COM38"
+# Without ports the set served last (above: the 16) comes back; with none remembered, the
+# found ports to tick. Closing that list ends the station with nothing started.
+"$LOADER" reg delete 'HKCU\Software\Ostrel\TQ734 Updater' /v StationPorts /f >>"$log" 2>&1
+ln -sfn /dev/null "$WINEPREFIX/dosdevices/com45"
+"$LOADER" "$station" >>"$log" 2>&1 &
+app_pid=$!
+timeout 30 xdotool search --sync --onlyvisible --name "$caption" >/dev/null 2>&1 || fail "no port list"
+sleep 1
+import -window root "$out/station-wine-chooser.png" || fail "no screenshot"
+xdotool key Escape
+for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app_pid" 2>/dev/null && fail "the port list did not close on Escape"
+app_pid=""
 echo "PASS: $out/station-wine-{1,8,16}.png" >>"$log"
