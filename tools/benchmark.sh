@@ -2,35 +2,56 @@
 # Full-update benchmark against the simulated device: the wall time of the update against
 # the design limit of 1,231 polls of 50 ms, with immediate replies and with 115,200-baud wire
 # emulation, and the updater's CPU time; the Windows build under Wine and the Linux build
-# natively, side by side. Not a test: run it by hand on a quiet machine.
+# natively, side by side; then eight programs at once, then the station on 16 ports (Linux,
+# then Windows under Wine). Not a test: run it by hand on a quiet machine.
+#   bash tools/benchmark.sh [single] [eight] [station] [station-wine]     (no word: all four)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 out=${TQ_BUILD_DIR:-$top/build/bench}
 port=9
+sections=" ${*:-single eight station station-wine} "
+for word in $sections; do
+    case $word in
+    single | eight | station | station-wine) ;;
+    *) echo "unknown section: $word (single, eight, station, station-wine)" >&2; exit 2 ;;
+    esac
+done
+wants() { [[ $sections == *" $1 "* ]]; }
 . tests/rig/packages.sh
 ensure_packages
 . tools/build_release.sh
-build_release "$out"
-# The Linux program, released as the .deb has it (no sanitizers).
-cmake --build "$out/native" --target tq734_updater -j2 >/dev/null
+if wants single || wants eight || wants station-wine; then
+    build_release "$out"
+    cmake --build "$out/x86_64" --target tq734_station -j2 >/dev/null
+else
+    cmake -S . -B "$out/native" -DCMAKE_BUILD_TYPE=Release -DTQ_SANITIZE=OFF -DTQ_TESTS=OFF >/dev/null
+fi
+# The Linux programs, released as the .deb has them (no sanitizers); the station's children
+# run without a window, as tq734-updater-console.
+cmake --build "$out/native" --target tq734_sim tq734_updater tq734_updater_console tq734_station -j2 >/dev/null
 linux_dev=$out/linux-dev linux_config=$out/linux-config
 rm -rf "$linux_dev" "$linux_config"
 mkdir -p "$linux_dev" "$linux_config/tq734-updater"
 echo "COMport=33" >"$linux_config/tq734-updater/settings"
 
 . tests/rig/wine_rig.sh
+. tools/bench_station.sh
 sim_pid=""
 stop_all() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
     # Only our own children: the rig's display is stopped by rig_stop.
     [ -n "$sim_pid" ] && wait "$sim_pid" 2>/dev/null
+    station_stop
     rig_stop
 }
 trap stop_all EXIT
-rig_start "$out/wine-prefix"
-"$WINE_LOADER" reg add 'HKCU\Software\Ostrel\TQ734 Updater' /v COMport /t REG_DWORD /d $port /f >/dev/null 2>&1
-server_pid=$(pgrep -n -f wineserver64 || true)
+server_pid=""
+if wants single || wants eight || wants station-wine; then
+    rig_start "$out/wine-prefix"
+    "$WINE_LOADER" reg add 'HKCU\Software\Ostrel\TQ734 Updater' /v COMport /t REG_DWORD /d $port /f >/dev/null 2>&1
+    server_pid=$(pgrep -n -f wineserver64 || true)
+fi
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 hz=$(getconf CLK_TCK)
 limit=61.55
@@ -128,9 +149,16 @@ eight_at_once() {   # eight_at_once windows|linux
 }
 
 echo "design limit: 1231 x 50 ms = $limit s"
-run windows immediate
-run windows wire-time --wire-time
-run linux immediate
-run linux wire-time --wire-time
-eight_at_once windows
-eight_at_once linux
+if wants single; then
+    run windows immediate
+    run windows wire-time --wire-time
+    run linux immediate
+    run linux wire-time --wire-time
+fi
+if wants eight; then
+    eight_at_once windows
+    eight_at_once linux
+fi
+if wants station; then station_sixteen linux; fi
+if wants station-wine; then station_sixteen windows; fi
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
