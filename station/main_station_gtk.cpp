@@ -19,18 +19,6 @@ namespace {
 
 constexpr int EXIT_USAGE = 2;
 
-// The ports to serve: as given (and remembered), else the remembered set, else chosen.
-bool settle_ports()
-{
-    char text[STATION_PORTS_CAPACITY];
-    if (station_options.port_count == 0 && load_station_ports(text, sizeof text))
-        parse_port_set(text, station_options);
-    if (station_options.port_count == 0 && !choose_ports())
-        return false;
-    if (format_port_set(station_options, text, sizeof text))
-        remember_station_ports(text);
-    return true;
-}
 
 }  // namespace
 
@@ -74,7 +62,7 @@ int main(int argc, char** argv)
         g_strlcpy(records_path, station_options.records_path, sizeof records_path);
     else if (!default_record_path(records_path, sizeof records_path))
         g_strlcpy(records_path, "records.jsonl", sizeof records_path);
-    if (!settle_ports())
+    if (!settle_station_ports())
         return 0;
     station_version = TQ_VERSION_TEXT;
     // The children put it into their records.

@@ -67,17 +67,6 @@ void tell(const char* text, bool error)
     MessageBoxW(nullptr, wide, caption, error ? MB_ICONERROR : MB_ICONINFORMATION);
 }
 
-bool settle_ports()
-{
-    char text[STATION_PORTS_CAPACITY];
-    if (station_options.port_count == 0 && load_station_ports(text, sizeof text))
-        parse_port_set(text, station_options);
-    if (station_options.port_count == 0 && !choose_ports())
-        return false;
-    if (format_port_set(station_options, text, sizeof text))
-        remember_station_ports(text);
-    return true;
-}
 
 }  // namespace
 
@@ -118,7 +107,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         std::snprintf(records_path, sizeof records_path, "%s", station_options.records_path);
     else if (!default_record_path(records_path, sizeof records_path))
         std::snprintf(records_path, sizeof records_path, "records.jsonl");
-    if (!settle_ports())
+    if (!settle_station_ports())
         return 0;
     station_version = TQ_VERSION_TEXT;
     // The children put it into their records.

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "child_arguments.h"
+#include "settings_store.h"
+#include "station_platform.h"
 
 PortSlot port_slots[STATION_MAX_PORTS];
 unsigned port_slot_count;
@@ -128,5 +130,17 @@ bool station_all_stopped()
     for (unsigned i = 0; i < port_slot_count; ++i)
         if (port_slots[i].child != ChildKind::None)
             return false;
+    return true;
+}
+
+bool settle_station_ports()
+{
+    char text[STATION_PORTS_CAPACITY];
+    if (station_options.port_count == 0 && load_station_ports(text, sizeof text))
+        parse_port_set(text, station_options);
+    if (station_options.port_count == 0 && !choose_ports())
+        return false;
+    if (format_port_set(station_options, text, sizeof text))
+        remember_station_ports(text);
     return true;
 }

@@ -14,6 +14,9 @@ extern char updater_path[STATION_PATH_CAPACITY];
 extern char records_path[STATION_PATH_CAPACITY];
 extern const char* station_version;
 
+// The ports to serve: as given (and remembered), else the remembered set, else chosen;
+// false when the technician cancelled the choice.
+bool settle_station_ports();
 // Every port of station_options begins its cycle: the arrival children start.
 void station_start_ports();
 // A port's next child, now (the platform calls it again after a delay it was asked for).
