@@ -38,7 +38,7 @@ void run_console_host()
 {
     loop = g_main_loop_new(nullptr, FALSE);
     select_initial_port();
-    script_run_after_initial_port();
+    script_run_after_initial_port(false);
     // On the channel's grid, as in the window.
     tick_timer = grid_timer_add(100, on_tick_timer, nullptr);
     g_main_loop_run(loop);

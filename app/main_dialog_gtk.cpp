@@ -507,7 +507,7 @@ void initialise()
     g_free(text);
 
     select_initial_port();
-    script_run_after_initial_port();
+    script_run_after_initial_port(true);
     // On the channel's grid: the tick and every other poll wake the program together.
     tick_timer = grid_timer_add(100, on_tick_timer, nullptr);
 }

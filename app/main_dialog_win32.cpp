@@ -108,7 +108,7 @@ INT_PTR on_init_dialog(HWND window)
     SetWindowTextW(banner, BANNER_TEXT);
 
     select_initial_port();
-    script_run_after_initial_port();
+    script_run_after_initial_port(true);
     SetTimer(dialog, TIMER_TICK, 100, nullptr);
     return TRUE;
 }

@@ -9,6 +9,7 @@
 
 uint16_t port_number;
 ReceiveHandler port_receiver = on_receive;
+uint16_t port_chosen;
 
 namespace {
 
@@ -128,7 +129,7 @@ static void select_named_port()
     for (unsigned attempt = 0; attempt < attempts; ++attempt) {
         if (attempt > 0)
             pause_ms(NAMED_PORT_PAUSE_MS);
-        port_number = named;
+        port_number = port_chosen = named;
         open_port();
         if (port_number != 0 || named == 0)
             break;
@@ -155,6 +156,7 @@ void select_initial_port()
         port_list_select_first();
         port_number = selected_port();
     }
+    port_chosen = port_number;
     open_port();
 }
 
@@ -182,7 +184,7 @@ void on_port_list_changed()
     uint16_t chosen = selected_port();
     if (chosen == 0 || chosen == port_number)
         return;
-    port_number = chosen;
+    port_number = port_chosen = chosen;
     set_status(nullptr, 0);
     hide_progress_bars();
     hide_start_button();

@@ -13,6 +13,9 @@ inline constexpr wchar_t STATUS_PORT_UNUSABLE[] = L"Порт занят или �
 extern uint16_t port_number;
 // Who receives the port's bytes: the engine, unless a watch for the device's removal takes them.
 extern ReceiveHandler port_receiver;
+// The port last chosen (remembered, named with -p, or picked in the list), kept when it could
+// not be opened; 0 before the first choice.
+extern uint16_t port_chosen;
 
 enum class ProbeResult : uint8_t { Present, Absent, Busy };
 

@@ -50,10 +50,13 @@ void put_utf8(LogLine& line, uint32_t c)
     }
 }
 
-// The port a line speaks of: the one named on the command line, else the one in use.
+// The port a line speaks of: the one in use; while none is, the one named on the command
+// line, until the technician picks another.
 void put_port(LogLine& line)
 {
-    unsigned n = script_options.port_given ? script_options.named_port : port_number;
+    unsigned n = port_number;
+    if (n == 0 && script_options.port_given && (port_chosen == 0 || port_chosen == script_options.named_port))
+        n = script_options.named_port;
     if (n == 0) {
         put(line, '-');
         return;

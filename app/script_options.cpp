@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "command_line.h"
+
 ScriptOptions script_options;
 
 namespace {
@@ -25,31 +27,46 @@ bool is_any_option(const wchar_t* token, unsigned length)
     return false;
 }
 
-// The token as ASCII, cut to the capacity; other characters become '?', so they match nothing.
-void copy_ascii(const wchar_t* token, unsigned length, char* out)
+// The token as a plain word of the log, cut to the capacity: letters, digits, '-', '_', '.'
+// and '/' are kept, anything else becomes '?', so it matches nothing and cannot split a line.
+void copy_plain(const wchar_t* token, unsigned length, char* out)
 {
     unsigned n = 0;
     for (; n < length && n + 1 < OPTION_TEXT_CAPACITY; ++n) {
         auto c = static_cast<uint32_t>(token[n]);
-        out[n] = c > 32 && c < 127 ? static_cast<char>(c) : '?';
+        out[n] = c < 128 && is_plain_char(static_cast<char>(c)) ? static_cast<char>(c) : '?';
     }
     out[n] = 0;
 }
 
-// Decimal digits only, at most 9 of them, so that the value cannot overflow.
-bool parse_decimal(const char* text, uint32_t* value)
+// Decimal digits only; leading zeros do not count, and at most 9 digits follow them, so
+// that the value cannot overflow.
+template <typename Char>
+bool parse_decimal(const Char* text, unsigned length, uint32_t* value)
 {
-    if (*text == 0)
+    if (length == 0)
+        return false;
+    unsigned n = 0;
+    while (n < length && text[n] == '0')
+        ++n;
+    if (length - n > 9)
         return false;
     uint32_t v = 0;
-    unsigned digits = 0;
-    for (; *text; ++text, ++digits) {
-        if (*text < '0' || *text > '9' || digits >= 9)
+    for (; n < length; ++n) {
+        if (text[n] < '0' || text[n] > '9')
             return false;
-        v = v * 10 + uint32_t(*text - '0');
+        v = v * 10 + uint32_t(text[n] - '0');
     }
     *value = v;
     return true;
+}
+
+unsigned text_length(const char* text)
+{
+    unsigned n = 0;
+    while (text[n])
+        ++n;
+    return n;
 }
 
 char lower(char c)
@@ -62,18 +79,22 @@ void take_value(const wchar_t* token, unsigned length)
 {
     ScriptOptions& o = script_options;
     if (waiting == Waiting::Port) {
-        copy_ascii(token, length, o.port_text);
+        copy_plain(token, length, o.port_text);
         o.named_port = port_of_option(o.port_text);
         // A value cut to the capacity names no port, even if its start would.
         if (length + 1 > OPTION_TEXT_CAPACITY)
             o.named_port = 0;
     } else if (waiting == Waiting::Limit) {
-        copy_ascii(token, length, o.limit_text);
+        copy_plain(token, length, o.limit_text);
+        // Read from the whole token, not the logged copy, so that leading zeros beyond the
+        // copy's length still count as zeros; a token at the reader's capacity may have been
+        // cut, and names no limit.
         uint32_t seconds = 0;
-        bool whole = length + 1 <= OPTION_TEXT_CAPACITY;
-        o.limit_seconds =
-            whole && parse_decimal(o.limit_text, &seconds) && seconds >= 1 && seconds <= SILENCE_LIMIT_MAX_S ? seconds
-                                                                                                           : 0;
+        bool whole = length < TOKEN_CAPACITY;
+        o.limit_seconds = whole && parse_decimal(token, length, &seconds) && seconds >= 1 &&
+                                  seconds <= SILENCE_LIMIT_MAX_S
+                              ? seconds
+                              : 0;
     } else if (waiting == Waiting::Record) {
         // A path that may have been cut would put the records somewhere else: not used.
         unsigned n = wide_to_utf8(token, length, o.record_path, RECORD_PATH_CAPACITY);
@@ -113,6 +134,12 @@ unsigned put_code_point(uint32_t c, char* out, unsigned n, unsigned capacity)
 
 }  // namespace
 
+bool is_plain_char(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+           c == '.' || c == '/';
+}
+
 unsigned wide_to_utf8(const wchar_t* text, unsigned length, char* out, unsigned capacity)
 {
     if (capacity == 0)
@@ -140,7 +167,7 @@ uint16_t port_of_option(const char* text)
 {
     if (lower(text[0]) == 'c' && lower(text[1]) == 'o' && lower(text[2]) == 'm') {
         uint32_t n = 0;
-        if (parse_decimal(text + 3, &n) && n >= 1 && n <= 255)
+        if (parse_decimal(text + 3, text_length(text + 3), &n) && n >= 1 && n <= 255)
             return uint16_t(n);
         return 0;
     }

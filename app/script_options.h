@@ -19,7 +19,7 @@ struct ScriptOptions {
     uint16_t named_port;       // its port number; 0 when the value names no port
     uint8_t limit_given;       // -t appeared
     uint32_t limit_seconds;    // 1..86400; 0 when the value is malformed or missing
-    char port_text[OPTION_TEXT_CAPACITY];    // the values as given (cut, ASCII), for the log
+    char port_text[OPTION_TEXT_CAPACITY];    // the values as given, as plain words for the log (cut)
     char limit_text[OPTION_TEXT_CAPACITY];
     uint8_t no_window;         // -n
     uint8_t wait_device;       // -w
@@ -39,6 +39,8 @@ void script_option_token(const wchar_t* token, unsigned length);
 // The command line has ended: an option still waiting for its value has none.
 void script_options_end();
 
+// A character a plain word of the log may hold: a letter, a digit, '-', '_', '.' or '/'.
+bool is_plain_char(char c);
 // "COMn" in any case with n 1..255, or a device name the platform knows (Linux: "ttyUSB0",
 // "/dev/ttyUSB0"); 0 for anything else.
 uint16_t port_of_option(const char* text);

@@ -75,10 +75,11 @@ void log_device(const Reply& reply)
     LogLine line;
     switch (reply.kind) {
     case ReplyKind::IdentifyReply: {
+        // Two bytes from the device: a plain word, whatever they are.
         char tag[8] = {};
         for (unsigned i = 0; i < 2; ++i) {
             uint8_t c = reply.device_tag[i];
-            tag[i] = c > 32 && c < 127 ? static_cast<char>(c) : '?';
+            tag[i] = c < 128 && is_plain_char(static_cast<char>(c)) ? static_cast<char>(c) : '?';
         }
         log_begin(line, "device");
         log_field(line, "id", tag);
@@ -186,16 +187,17 @@ void on_line_text(TextLine which, const wchar_t* text)
     log_end(line);
 }
 
-// No final command, exit 127, no message box: the next tick ends the program.
-void give_up(const char* reason)
+// No final command, exit 127, no message box: the next tick ends the program. limit_s: the
+// silence limit that ran out, 0 for another reason.
+void give_up(const char* reason, uint32_t limit_s)
 {
     run_record_gave_up(reason);
     end_silence("gave_up");
     LogLine line;
     log_begin(line, "give_up");
     log_field(line, "reason", reason);
-    if (script_options.limit_seconds)
-        log_field(line, "limit_s", script_options.limit_seconds);
+    if (limit_s)
+        log_field(line, "limit_s", limit_s);
     log_end(line);
     stop_reply_timer();
     channel_close(0);
@@ -243,10 +245,13 @@ void script_run_start(const char* program_version)
         log_field(line, "p", o.port_text[0] ? o.port_text : "\"\"");
     if (o.limit_given) {
         log_field(line, "t", o.limit_text[0] ? o.limit_text : "\"\"");
-        if (o.limit_seconds)
+        // What the program will do: -t counts only with -a.
+        if (!update_engine.auto_mode)
+            log_field(line, "silence_limit_s", "ignored");
+        else if (o.limit_seconds)
             log_field(line, "silence_limit_s", o.limit_seconds);
         else
-            log_field(line, "silence_limit_s", update_engine.auto_mode ? "invalid" : "ignored");
+            log_field(line, "silence_limit_s", "invalid");
     }
     log_end(line);
 }
@@ -266,17 +271,17 @@ bool script_run_refuses_options()
     return true;
 }
 
-void script_run_after_initial_port()
+void script_run_after_initial_port(bool can_pick_port)
 {
     if (watch_mode() != WatchMode::None) {
         if (!watch_start())
-            give_up("port_unusable");
+            give_up("port_unusable", 0);
         return;
     }
     if (!update_engine.auto_mode)
         return;
-    if (script_options.port_given && port_number == 0) {
-        give_up("port_unusable");
+    if (port_number == 0 && (script_options.port_given || !can_pick_port)) {
+        give_up("port_unusable", 0);
         return;
     }
     update_engine.state = AutoStartPending;
@@ -295,7 +300,7 @@ void script_run_tick()
         return;
     // Finishing has no resends: there the silence is the wait for the device's result.
     begin_silence(update_engine.block_counter);
-    give_up("silence_limit");
+    give_up("silence_limit", limit);
 }
 
 void script_run_message(const wchar_t* text, const wchar_t* caption, MessageKind kind)

@@ -11,8 +11,9 @@ void script_run_start(const char* program_version);
 // ends at once with 127 (a typo must not mean "wait forever").
 bool script_run_refuses_options();
 // After the start-up port choice: auto mode arms the automatic start, except that a port
-// named with -p that could not be opened ends the run at the first tick, without a box.
-void script_run_after_initial_port();
+// that could not be opened ends the run at the first tick, without a box, when it was named
+// with -p or when there is no window in which to pick another (can_pick_port false).
+void script_run_after_initial_port(bool can_pick_port);
 // Every tick, before the engine's own: gives up once the device has been silent too long.
 void script_run_tick();
 // A message box, as a line of the log; without a window the line is all there is.

@@ -34,7 +34,7 @@ void run_windowless_host()
 {
     ended = false;
     select_initial_port();
-    script_run_after_initial_port();
+    script_run_after_initial_port(false);
     tick_timer = SetTimer(nullptr, 0, 100, on_tick_timer);
     MSG message;
     while (!ended && GetMessageW(&message, nullptr, 0, 0) > 0)

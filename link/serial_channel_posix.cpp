@@ -1,6 +1,6 @@
 // The serial channel on Linux: a termios device polled by a GLib timer on the UI thread.
-// A port that goes away while open (an adapter pulled, a pty hung up) is reopened when it
-// comes back, with the same settings.
+// A port that goes away while open (an adapter pulled, a pty hung up), or stops taking data,
+// is reopened when it comes back, with the same settings.
 #include "serial_channel.h"
 
 #include <fcntl.h>
@@ -21,6 +21,11 @@
 namespace {
 
 constexpr gint64 REOPEN_INTERVAL_US = 500 * 1000;
+// A frame takes at most 46 ms on the wire: one still unfinished after a second never will be,
+// and the one thread must not wait for it.
+constexpr gint64 WRITE_LIMIT_US = 1000 * 1000;
+// On close, how long the last frame (the final command) may take to leave the driver.
+constexpr gint64 CLOSE_DRAIN_US = 200 * 1000;
 constexpr size_t PATH_CAPACITY = 4096;
 
 struct ChannelSlot {
@@ -84,9 +89,18 @@ bool configure_line(int fd, uint32_t baud, uint8_t stop_bits)
     return true;
 }
 
-// Gives up exclusive use and closes the device.
-void release_device(int fd)
+// Gives up exclusive use and closes the device. Output the driver still holds (after a short
+// wait when drain is set) is discarded first, so that close() cannot wait on a line that no
+// longer drains. A line that drained is not flushed: on a pty that would also discard what
+// the other side has not read yet, the final command among it.
+void release_device(int fd, bool drain)
 {
+    gint64 until = g_get_monotonic_time() + CLOSE_DRAIN_US;
+    int pending = 0;
+    while (drain && ioctl(fd, TIOCOUTQ, &pending) == 0 && pending > 0 && g_get_monotonic_time() < until)
+        g_usleep(2000);
+    if (!drain || pending > 0)
+        tcflush(fd, TCOFLUSH);
     ioctl(fd, TIOCNXCL);
     close(fd);
 }
@@ -101,16 +115,17 @@ int open_device(const char* path, uint32_t baud, uint8_t stop_bits)
     // (except root's), the lock refuses any program that asks for it as we do.
     if (!isatty(fd) || is_placeholder_uart(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
         ioctl(fd, TIOCEXCL) != 0 || !configure_line(fd, baud, stop_bits) || tcflush(fd, TCIOFLUSH) != 0) {
-        release_device(fd);
+        release_device(fd, false);
         return -1;
     }
     return fd;
 }
 
-// The device failed under us: let it go; the poll routine tries to get it back.
+// The device failed under us, or stopped taking data: let it go (with whatever it had not
+// sent); the poll routine tries to get it back.
 void lose_port()
 {
-    release_device(channel_slot.fd);
+    release_device(channel_slot.fd, false);
     channel_slot.fd = -1;
     channel_slot.last_reopen_attempt = g_get_monotonic_time();
 }
@@ -153,9 +168,12 @@ bool device_gone(int error)
     return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EBADF;
 }
 
-// Writes every byte, waiting while the driver's queue is full; false on a failure.
+// Writes every byte, waiting while the driver's queue is full, but not beyond the write
+// limit; false on a failure, and with errno ETIMEDOUT when the line did not take the bytes
+// in time (a part of them may have gone).
 bool write_all(int fd, const uint8_t* bytes, size_t length)
 {
+    const gint64 deadline = g_get_monotonic_time() + WRITE_LIMIT_US;
     size_t done = 0;
     while (done < length) {
         ssize_t n = write(fd, bytes + done, length - done);
@@ -166,10 +184,16 @@ bool write_all(int fd, const uint8_t* bytes, size_t length)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            pollfd p = {fd, POLLOUT, 0};
-            if (poll(&p, 1, -1) < 0 && errno != EINTR)
+            gint64 left_us = deadline - g_get_monotonic_time();
+            if (left_us <= 0) {
+                errno = ETIMEDOUT;
                 return false;
-            if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            }
+            pollfd p = {fd, POLLOUT, 0};
+            int ready = poll(&p, 1, static_cast<int>((left_us + 999) / 1000));
+            if (ready < 0 && errno != EINTR)
+                return false;
+            if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
                 errno = EIO;
                 return false;
             }
@@ -196,7 +220,7 @@ bool channel_open(uint8_t channel, uint8_t port, uint32_t baud, uint8_t stop_bit
         return false;
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(receive_size));
     if (buffer == nullptr) {
-        release_device(fd);
+        release_device(fd, false);
         return false;
     }
     channel_slot.fd = fd;
@@ -219,7 +243,9 @@ bool channel_write(uint8_t channel, const uint8_t* bytes, uint16_t length)
         return false;
     if (write_all(channel_slot.fd, bytes, length))
         return true;
-    if (device_gone(errno))
+    // A line that has stopped draining is handled as a lost port: the frame is gone either
+    // way, and the engine's retransmission carries on once the port is back.
+    if (device_gone(errno) || errno == ETIMEDOUT)
         lose_port();
     return false;
 }
@@ -231,7 +257,7 @@ void channel_close(uint8_t channel)
     std::free(channel_slot.receive_buffer);
     g_source_remove(channel_slot.poll_timer);
     if (channel_slot.fd >= 0)
-        release_device(channel_slot.fd);
+        release_device(channel_slot.fd, true);
     channel_slot = ChannelSlot{-1, false, nullptr, nullptr, 0, 0, 0, {}, 0, 0, 0};
 }
 

@@ -24,6 +24,9 @@ static ChannelSlot channel_slot = {INVALID_HANDLE_VALUE, nullptr, nullptr, 0, 0,
 
 // A pulled USB adapter comes back under the same name; trying about twice a second costs nothing.
 constexpr unsigned REOPEN_EVERY_POLLS = 500 / CHANNEL_POLL_MS;
+// A frame takes at most 46 ms on the wire: one still unfinished after a second never will be,
+// and the one thread must not wait for it.
+constexpr DWORD WRITE_LIMIT_MS = 1000;
 
 // True while channel 0 is open, whether or not its port is there right now.
 static bool slot_open()
@@ -87,16 +90,18 @@ static HANDLE open_configured_port(uint8_t port, uint32_t baud, uint8_t stop_bit
         return INVALID_HANDLE_VALUE;
     }
     SetupComm(handle, receive_size, transmit_size);
-    // A read returns at once with whatever has arrived; writes have no time limit.
-    COMMTIMEOUTS timeouts = {1, 0, 1, 0, 0};
+    // A read returns at once with whatever has arrived; a write gives up after the limit.
+    COMMTIMEOUTS timeouts = {1, 0, 1, 0, WRITE_LIMIT_MS};
     SetCommTimeouts(handle, &timeouts);
     return handle;
 }
 
-// A call on the handle failed: the device behind it is gone (a pulled USB adapter). The dead
-// handle is closed so that the port can come back; the poll routine then tries to reopen it.
+// A call on the handle failed: the device behind it is gone (a pulled USB adapter) or stopped
+// taking data. The handle is closed, with whatever it had not sent, so that the port can come
+// back; the poll routine then tries to reopen it.
 static void lose_port()
 {
+    PurgeComm(channel_slot.handle, PURGE_TXABORT | PURGE_TXCLEAR);
     CloseHandle(channel_slot.handle);
     channel_slot.handle = INVALID_HANDLE_VALUE;
     channel_slot.polls_until_reopen = REOPEN_EVERY_POLLS;
@@ -172,8 +177,10 @@ bool channel_write(uint8_t channel, const uint8_t* bytes, uint16_t length)
 {
     if (channel != 0 || !slot_open() || !port_present())
         return false;
+    // A write that times out succeeds with fewer bytes: the line has stopped draining, which
+    // is handled as a lost port; the engine's retransmission carries on once it is back.
     DWORD written = 0;
-    if (WriteFile(channel_slot.handle, bytes, length, &written, nullptr))
+    if (WriteFile(channel_slot.handle, bytes, length, &written, nullptr) && written == length)
         return true;
     lose_port();
     return false;

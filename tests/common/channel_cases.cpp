@@ -1,6 +1,8 @@
 // The serial-channel cases that read the same on both platforms, with their recording helpers.
 #include "channel_cases.h"
 
+#include <algorithm>
+
 std::vector<Batch> batches;
 std::vector<Batch> second_batches;
 size_t expected_total = 0;
@@ -168,6 +170,46 @@ TEST_F(ChannelTest, WritingOnAClosedChannelSendsNothing)
     EXPECT_FALSE(channel_write(0, frame, sizeof frame));
     EXPECT_TRUE(line_take(100).empty());
     EXPECT_TRUE(open_data_channel());
+}
+
+// A device that stops taking data (a hung ttyACM device, an adapter whose driver stopped
+// draining) fills the line. A write then gives up within about a second instead of holding
+// the one thread forever, the port is let go as a lost one, and once the line drains again it
+// is taken back and carries frames as before.
+TEST_F(ChannelTest, AWriteIntoAStalledLineFailsWithinASecondAndThePortComesBack)
+{
+    ASSERT_TRUE(open_data_channel());
+    ASSERT_TRUE(line_stall(true));
+    Bytes frame(528, 0x55);
+    frame.front() = frame.back() = 0x7E;
+    bool failed = false;
+    uint64_t longest = 0;
+    unsigned written = 0;
+    // 400 frames are 211 KB, far more than any driver's queue holds.
+    for (; written < 400 && !failed; ++written) {
+        uint64_t began = now_ms();
+        failed = !channel_write(0, frame.data(), static_cast<uint16_t>(frame.size()));
+        longest = std::max(longest, now_ms() - began);
+    }
+    EXPECT_TRUE(failed) << written << " frames went into a line nobody reads";
+    EXPECT_LE(longest, 1500u);
+    // The port is let go: the next write fails at once.
+    uint64_t began = now_ms();
+    EXPECT_FALSE(channel_write(0, frame.data(), static_cast<uint16_t>(frame.size())));
+    EXPECT_LE(now_ms() - began, 100u);
+
+    ASSERT_TRUE(line_stall(false));
+    line_take(300);
+    pump_messages(1500);   // reopened within about 500 ms
+    const uint8_t reply[] = {0x7E, 0x42, 0x7E};
+    EXPECT_TRUE(channel_write(0, reply, sizeof reply));
+    Bytes got = line_take(300);
+    ASSERT_GE(got.size(), sizeof reply);
+    EXPECT_EQ(Bytes(got.end() - 3, got.end()), Bytes(reply, reply + sizeof reply));
+    ASSERT_TRUE(line_send({7, 8}));
+    expected_total = 2;
+    EXPECT_TRUE(pump_until(got_expected, 1000));
+    EXPECT_EQ(received(), (Bytes{7, 8}));
 }
 
 }  // namespace

@@ -37,6 +37,9 @@ bool open_data_channel(ReceiveHandler handler = record, uint8_t stop_bits = 1, u
 bool line_send(const Bytes& bytes);
 // Per platform: everything the far end has received, once the line has been quiet for quiet_ms.
 Bytes line_take(unsigned quiet_ms);
+// Per platform: the far end stops reading the data line (true), so that what the channel
+// writes fills the line, or reads it again (false).
+bool line_stall(bool stalled);
 // Per platform: runs the thread's loop (the channel's timer included) for about ms milliseconds.
 void pump_messages(unsigned ms);
 // Per platform: runs the loop until done() or ms milliseconds have passed; true if done() came true.

@@ -377,6 +377,48 @@ silence_limit)
     grep -q ' give_up reason=silence_limit limit_s=3$' "$app_out" || fail "no give_up line"
     report_of 61 | grep -q '^final command: no' || fail "a final command after giving up"
     ;;
+stalled_device)
+    # The device stops reading the line at block 20 and the updater's writes fill it. No write
+    # holds the program for more than about a second: the window keeps showing what happens
+    # and "Выход" ends the program at once.
+    e2e_sim 61 --stop-reading-at-block 20
+    remember 61
+    e2e_start
+    wait_for status 'Нажмите "Старт"'
+    probe click 112
+    for _ in $(seq $((300 * slow))); do report_of 61 | grep -q ' tx unread ack 100$' && break; sleep 0.05; done
+    report_of 61 | grep -q ' tx unread ack 100$' || fail "the device never filled the line"
+    filled=$(date +%s%N)
+    wait_for info 'Нет ответа' 5000
+    echo "Нет ответа shown $(ms_since "$filled") ms after the line filled" | tee -a "$log"
+    shot stalled
+    pressed=$(date +%s%N)
+    probe click 115
+    expect_exit 127 3000
+    ms=$(ms_since "$pressed")
+    echo "from Выход to the program's end: $ms ms" | tee -a "$log"
+    # The probe's own start and Wine's end of a process cost several hundred ms of this.
+    [ "$ms" -le $((2500 * slow)) ] || fail "Выход took $ms ms"
+    e2e_sim_stop 0
+    ;;
+stalled_device_limit)
+    # The same stalled device with -a -t 5: the program gives up within 7 s of the device's
+    # last word, although its writes have filled the line.
+    t0=$(date +%s%N)
+    e2e_sim 61 --stop-reading-at-block 20
+    app_out=$OUTDIR/$NAME.out
+    e2e_start -a -p COM61 -t 5
+    expect_exit 127 30000
+    end=$(date +%s%N)
+    e2e_sim_stop 0
+    last=$(report_of 61 | awk '$2 == "tx" && $3 == "unread" { t = substr($1, 3) } END { print t }')
+    [ -n "$last" ] || fail "the device never filled the line"
+    ms=$(( (end - t0) / 1000000 - ${last%.*} ))
+    echo "gave up $ms ms after the device's last word" | tee -a "$log"
+    [ "$ms" -le 7000 ] || fail "gave up $ms ms after the device's last word"
+    grep -q ' give_up reason=silence_limit limit_s=5$' "$app_out" || fail "no give_up line"
+    report_of 61 | grep -q '^final command: no' || fail "a final command after giving up"
+    ;;
 eight_at_once)
     # A production line: eight programs at once, each on its own port, nothing preset.
     ports="21 22 23 24 25 26 27 28"

@@ -5,6 +5,7 @@
 
 // Port selection's number; the fuzz target links the real port selection instead.
 uint16_t port_number = 0;
+uint16_t port_chosen = 0;
 
 std::vector<Ev> event_kinds()
 {

@@ -296,7 +296,7 @@ struct WaitTest : ScriptLogTest {
         open_port();
         if (port_there)
             port_number = 7;
-        script_run_after_initial_port();
+        script_run_after_initial_port(false);
     }
     // Time passes in ticks; the reply timer fires as the engine armed it.
     void run_ms(unsigned ms)
@@ -485,7 +485,7 @@ struct RemovalTest : WaitTest {
         if (port_there)
             port_number = 7;
         reset_receiver();
-        script_run_after_initial_port();
+        script_run_after_initial_port(false);
     }
     // A device that answers every identification request at once.
     void answer_while(unsigned ms)
@@ -534,6 +534,202 @@ TEST_F(RemovalTest, APortThatGoesOrIsNotThereIsRemoval)
     EXPECT_EQ(update_engine.exit_code, 0);
     EXPECT_TRUE(writes().empty());
     EXPECT_EQ(matching(" gone "), (std::vector<std::string>{"COM7 gone reason=removed\n"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A log line's fields after its time, port and event, each "key=word" or "key=\"text\"" as
+// a parser reads them; a field that is neither (a stray quote, a control character, a space
+// inside a word) makes the result empty.
+std::vector<std::string> fields_of(const std::string& line)
+{
+    std::vector<std::string> fields;
+    size_t at = 0;
+    for (int skip = 0; skip < 3; ++skip) {
+        at = line.find(' ', at);
+        if (at == std::string::npos)
+            return {};
+        ++at;
+    }
+    const size_t end = line.size() - 1;   // the newline
+    if (line[end] != '\n')
+        return {};
+    while (at < end) {
+        size_t eq = line.find('=', at);
+        if (eq == std::string::npos || eq >= end)
+            return {};
+        std::string field = line.substr(at, eq + 1 - at);
+        at = eq + 1;
+        if (line[at] == '"') {
+            field += line[at++];
+            for (;; ++at) {
+                if (at >= end)
+                    return {};
+                unsigned char c = static_cast<unsigned char>(line[at]);
+                if (c < 32 || c == 127)
+                    return {};
+                field += line[at];
+                if (c == '\\') {
+                    if (at + 1 >= end || std::string("\\\"rnt").find(line[at + 1]) == std::string::npos)
+                        return {};
+                    field += line[++at];
+                } else if (c == '"') {
+                    ++at;
+                    break;
+                }
+            }
+        } else {
+            for (; at < end && line[at] != ' '; ++at) {
+                char c = line[at];
+                if (!is_plain_char(c) && c != '?')
+                    return {};
+                field += c;
+            }
+        }
+        fields.push_back(field);
+        if (at < end && line[at++] != ' ')
+            return {};
+    }
+    return fields;
+}
+
+// Values from the device and the command line, each byte 0x00-0xFF in turn: the field stays
+// one plain word (or one quoted text), and the line keeps its fields.
+TEST_F(ScriptLogTest, OutsideValuesCannotBreakALine)
+{
+    for (unsigned b = 0; b < 256; ++b) {
+        const char plain = b < 128 && is_plain_char(static_cast<char>(b)) ? static_cast<char>(b) : '?';
+
+        // The device's tag.
+        reset_world();
+        lines.clear();
+        script_options = ScriptOptions();
+        script_run_start("9.8.7");
+        poll_device();
+        deliver(device_frame({'I', 'D', static_cast<uint8_t>(b), 'x'}));
+        std::vector<std::string> device;
+        for (const std::string& l : lines)
+            if (l.find(" device id=") != std::string::npos)
+                device = fields_of(l);
+        EXPECT_EQ(device, (std::vector<std::string>{std::string("id=") + plain + "x", "tq734=no"})) << "id " << b;
+
+        // -p and -t, the byte at both ends and in the middle of the value.
+        const wchar_t c = static_cast<wchar_t>(b);
+        const wchar_t value[] = {c, L'3', c, L'0', c};
+        const std::string expected = std::string(1, plain) + "3" + plain + "0" + plain;
+        for (const wchar_t* option : {L"-p", L"-t"}) {
+            lines.clear();
+            script_options = ScriptOptions();
+            script_option_token(option, 2);
+            script_option_token(value, 5);
+            script_options_end();
+            script_run_start("9.8.7");
+            ASSERT_EQ(lines.size(), 1u);
+            std::vector<std::string> start = fields_of(lines[0]);
+            ASSERT_EQ(start.size(), option[1] == L'p' ? 9u : 10u) << "option " << char(option[1]) << " byte " << b
+                                                                   << ": " << lines[0];
+            EXPECT_EQ(start[8], std::string(1, char(option[1])) + "=" + expected) << b;
+        }
+    }
+}
+
+// The start line says what the program does with -t: nothing without -a.
+TEST_F(ScriptLogTest, ASilenceLimitWithoutAutoModeIsIgnored)
+{
+    for (uint8_t auto_mode : {0, 1}) {
+        lines.clear();
+        script_options = ScriptOptions();
+        update_engine.auto_mode = auto_mode;
+        script_options.limit_given = 1;
+        script_options.limit_seconds = 30;
+        std::strcpy(script_options.limit_text, "30");
+        script_run_start("9.8.7");
+        std::vector<std::string> start = fields_of(lines.at(0));
+        ASSERT_EQ(start.size(), 10u);
+        EXPECT_EQ(start[9], auto_mode ? "silence_limit_s=30" : "silence_limit_s=ignored");
+    }
+}
+
+// A port that cannot be opened at start in auto mode: the window waits for the technician,
+// unless the port was named; without a window nobody can pick another, so the run ends.
+TEST_F(ScriptLogTest, AnUnusablePortAtStartInAutoMode)
+{
+    const struct {
+        const char* name;
+        bool named;
+        bool window;
+        uint16_t port;      // after the start-up choice
+        bool gives_up;
+    } rows[] = {
+        {"window, remembered port unusable", false, true, 0, false},
+        {"window, named port unusable", true, true, 0, true},
+        {"no window, remembered port unusable", false, false, 0, true},
+        {"no window, named port unusable", true, false, 0, true},
+        {"no window, port open", false, false, 7, false},
+    };
+    for (const auto& row : rows) {
+        reset_world(row.port);
+        lines.clear();
+        script_options = ScriptOptions();
+        update_engine.auto_mode = 1;
+        script_options.limit_given = 1;
+        script_options.limit_seconds = 3;
+        if (row.named) {
+            script_options.port_given = 1;
+            script_options.named_port = 40;
+            std::strcpy(script_options.port_text, "COM40");
+        }
+        script_run_start("9.8.7");
+        script_run_after_initial_port(row.window);
+        EXPECT_EQ(update_engine.state, row.gives_up ? Closing : AutoStartPending) << row.name;
+        EXPECT_EQ(update_engine.exit_code, 127) << row.name;
+        if (!row.gives_up)
+            continue;
+        std::vector<std::string> e = events();
+        ASSERT_EQ(e.size(), 3u) << row.name;
+        const std::string port = row.named ? "COM40" : "-";
+        EXPECT_EQ(e[1], port + " give_up reason=port_unusable\n") << row.name;
+        EXPECT_EQ(e[2], port + " final_command not_sent reason=gave_up\n") << row.name;
+    }
+}
+
+// The port column: the port in use; while none is, the named one until another is picked.
+TEST_F(ScriptLogTest, ThePortColumnFollowsThePortInUse)
+{
+    const struct {
+        const char* name;
+        uint8_t port_given;
+        uint16_t named;
+        uint16_t chosen;
+        uint16_t in_use;
+        const char* column;
+    } rows[] = {
+        {"before the start-up choice", 1, 5, 0, 0, "COM5"},
+        {"the named port in use", 1, 5, 5, 5, "COM5"},
+        {"the named port unusable", 1, 5, 5, 0, "COM5"},
+        {"an invalid name, then COM7 picked", 1, 0, 7, 7, "COM7"},
+        {"a named port, then COM7 picked", 1, 5, 7, 7, "COM7"},
+        {"a named port, then COM7 picked and unusable", 1, 5, 7, 0, "-"},
+        {"an invalid name", 1, 0, 0, 0, "-"},
+        {"remembered, in use", 0, 0, 3, 3, "COM3"},
+        {"remembered, unusable", 0, 0, 3, 0, "-"},
+    };
+    for (const auto& row : rows) {
+        lines.clear();
+        script_options = ScriptOptions();
+        script_options.port_given = row.port_given;
+        script_options.named_port = row.named;
+        port_chosen = row.chosen;
+        port_number = row.in_use;
+        script_run_start("9.8.7");
+        lines.clear();
+        script_run_note("give_up", "port_unusable");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(events()[0], std::string(row.column) + " give_up reason=port_unusable\n") << row.name;
+    }
+    port_chosen = 0;
 }
 
 }  // namespace

@@ -1,11 +1,30 @@
 #!/usr/bin/env bash
 # A whole automatic update on Linux with no display at all: exit 0, the device's image
 # identical, and the log complete, as a script on a headless rig sees it.
-#   headless.sh UPDATER SIMULATOR OUTDIR
+# With no_port: no port at all and no -p; nobody can pick one, so the run ends at once with 127.
+#   headless.sh UPDATER SIMULATOR OUTDIR [no_port]
 set -u
-updater=$1 simulator=$2 outdir=$3/headless
+updater=$1 simulator=$2 outdir=$3/headless${4:+_$4}
 rm -rf "$outdir"
 mkdir -p "$outdir/dev"
+if [ "${4:-}" = no_port ]; then
+    start=$(date +%s%N)
+    code=0
+    env -u DISPLAY -u WAYLAND_DISPLAY ASAN_OPTIONS=detect_leaks=0 TQ734_DEVICE_DIR="$outdir/dev" \
+        XDG_CONFIG_HOME="$outdir/config" timeout 20 "$updater" -a -t 3 >"$outdir/updater.log" 2>"$outdir/updater.err" ||
+        code=$?
+    ms=$((($(date +%s%N) - start) / 1000000))
+    cat "$outdir/updater.log"
+    echo "exit code $code after $ms ms"
+    [ "$code" = 127 ] || { echo "FAIL: exit code $code" >&2; exit 1; }
+    [ "$ms" -lt 2000 ] || { echo "FAIL: $ms ms" >&2; exit 1; }
+    events=$(awk '{ print $2, $3, $4 }' "$outdir/updater.log" | tr '\n' ';')
+    want="- start version=*;- status text=\"Порт;- give_up reason=port_unusable;"
+    want+="- final_command not_sent;- exit code=127;"
+    # shellcheck disable=SC2053
+    [[ $events == $want ]] || { echo "FAIL: events: $events" >&2; exit 1; }
+    exit 0
+fi
 sim_pid=""
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null

@@ -706,6 +706,43 @@ def scenario():
         " give_up reason=silence_limit limit_s=3\n" in text or fail("no give_up line")
         " silence phase=transfer block=40 " in text or fail("no silence line")
         "final command: no" in report(33) or fail("a final command after giving up")
+    elif NAME == "stalled_device":
+        # The device stops reading the line at block 20 and the updater's writes fill it. No write
+        # holds the program for more than about a second, so the window keeps showing what
+        # happens and "Выход" ends the program at once.
+        s = ready("--stop-reading-at-block", "20")
+        click(112)
+        deadline = time.time() + 15
+        while " tx unread ack 100" not in report(33):
+            time.time() < deadline or fail("the device never filled the line")
+            time.sleep(0.05)
+        filled = time.time()
+        wait_for("info", "Нет ответа", 5000)
+        log("Нет ответа shown %.0f ms after the line filled" % ((time.time() - filled) * 1000))
+        shot("stalled")
+        pressed = time.time()
+        click(115)
+        expect_exit(127, 3000)
+        took = (time.time() - pressed) * 1000
+        log("from Выход to the program's end: %.0f ms" % took)
+        took <= 1500 or fail("Выход took %.0f ms" % took)
+        stop(s)
+    elif NAME == "stalled_device_limit":
+        # The same stalled device with -a -t 5: the program gives up within 7 s of the device's
+        # last word, although its writes have filled the line.
+        t0 = time.time() * 1000
+        s = sim(33, "--stop-reading-at-block", "20")
+        out = run_logged("-a", "-p", "ttyUSB0", "-t", "5")
+        expect_exit(127, 30000)
+        end = time.time() * 1000
+        stop(s)
+        last = max(float(l.split()[0][2:]) for l in report(33).splitlines() if " tx unread ack " in l)
+        after = end - t0 - last
+        log("gave up %.0f ms after the device's last word" % after)
+        after <= 7000 or fail("gave up %.0f ms after the device's last word" % after)
+        text = open(out).read()
+        " give_up reason=silence_limit limit_s=5\n" in text or fail("no give_up line")
+        "final command: no" in report(33) or fail("a final command after giving up")
     elif NAME == "adapter_replug":
         # The USB adapter is pulled twice and plugged back 3 s later each time under the same
         # device file: the same update goes on from the block it was at.

@@ -30,6 +30,14 @@ cmake -S . -B "$real" -DTQ_SANITIZE=OFF -DTQ_TESTS=OFF "-DTQ_FIRMWARE_IMAGE=$rea
 grep -q 'set(CPACK_PACKAGE_VERSION "1.0.0")' "$real/CPackConfig.cmake" && ! grep -q 'TEST' "$real/CPackConfig.cmake" ||
     { echo "FAIL: a package of another image is marked as a test" >&2; exit 1; }
 echo "   a package of another image: version 1.0.0, not marked"
+# Its guide names the release package and says nothing of a test release.
+cmake --build "$real" --target make_guide -j2 >"$real/build.log" 2>&1 || { cat "$real/build.log" >&2; exit 1; }
+"$real/tools/release/make_guide" guide docs/guide.html.in docs/pictures >"$real/guide.html" ||
+    { echo "FAIL: no guide for another image" >&2; exit 1; }
+grep -qF "tq734-updater_1.0.0_$(dpkg --print-architecture).deb" "$real/guide.html" &&
+    ! grep -qF -e '~test' -e 'class="test-release"' -e 'В тестовом выпуске' "$real/guide.html" ||
+    { echo "FAIL: the guide of another image is not a firmware release's" >&2; exit 1; }
+echo "   its guide: names the release package, no test notice"
 
 deb_a=$(bash tools/build_deb.sh --test "$out/deb-a")
 copy=$out/deb-repro/another/place/tq734
@@ -45,6 +53,9 @@ echo "   ${deb_b##*/}: $b (from $copy, umask 077, TZ=Asia/Vladivostok)"
 case ${deb_a##*/} in *~test_*) ;; *) echo "FAIL: the placeholder's package is not marked ~test" >&2; exit 1 ;; esac
 dpkg-deb -f "$deb_a" Description | grep -q 'do not write it into TQ734 devices' ||
     { echo "FAIL: the test package's description does not say so" >&2; exit 1; }
+# The guide inside names the package file it came in (a test build's ~test name included).
+dpkg-deb --fsys-tarfile "$deb_a" | tar -xO ./usr/share/doc/tq734-updater/guide.html | grep -qF "${deb_a##*/}" ||
+    { echo "FAIL: the package's guide does not name ${deb_a##*/}" >&2; exit 1; }
 
 # lintian says that it should not run as root; that line is not a finding.
 rc=0

@@ -23,6 +23,14 @@ head -c 200 "$out/release-stage/FIRMWARE.txt" | grep -q 'ТЕСТОВЫЙ ВЫП
     { echo "FIRMWARE.txt does not begin with the test release's notice" >&2; exit 1; }
 grep -A1 '^<h1>' "$out/release-stage/ИНСТРУКЦИЯ.html" | grep -q 'class="test-release"' ||
     { echo "the guide does not begin with the test release's notice" >&2; exit 1; }
+# The guide names the zip it came in, and every file the zip holds.
+grep -qF "<b>${zip_a##*/}</b>" "$out/release-stage/ИНСТРУКЦИЯ.html" ||
+    { echo "the guide does not name its zip, ${zip_a##*/}" >&2; exit 1; }
+for f in $(LC_ALL=C.UTF-8 unzip -Z1 "$zip_a"); do
+    grep -qF "<td class=\"nowrap\">$f</td>" "$out/release-stage/ИНСТРУКЦИЯ.html" ||
+        grep -qF "<tr><td>$f</td>" "$out/release-stage/ИНСТРУКЦИЯ.html" ||
+        { echo "the guide's list of the zip's files lacks $f" >&2; exit 1; }
+done
 copy=$out/repro/another/place/tq734
 rm -rf "$out/repro"
 mkdir -p "$copy"

@@ -14,6 +14,8 @@
 //                  flood N        -> "ok"    queue N bytes 0,1,..,250,0,1,.. for the data line
 //                  take MS        -> "data HEX"  everything the data line has sent, once it has
 //                                            been quiet for MS ms (at most 5 s)
+//                  stall          -> "ok"    stop reading the data line, so that it fills up
+//                  drain          -> "ok"    read it again
 //                  hangup         -> "ok"    close the data line's other end (the port goes dead)
 //                  plug           -> "ok"    a new data line under the same comN (the adapter is
 //                                            back), starting as awkward as the first
@@ -230,6 +232,7 @@ struct Server {
     long long last_received = 0;
     long long take_quiet = -1;            // a pending "take": its quiet period
     long long take_started = 0;
+    bool stalled = false;                 // the data line is not read
 };
 
 // Acts on one control line.
@@ -252,6 +255,9 @@ void handle_request(Server& s, const std::string& line)
     } else if (line.rfind("take ", 0) == 0) {
         s.take_quiet = std::strtol(line.c_str() + 5, nullptr, 10);
         s.take_started = now_ms();
+    } else if (line == "stall" || line == "drain") {
+        s.stalled = line == "stall";
+        reply("ok");
     } else if (line == "hangup") {
         close_pty(data_pty);
         s.outgoing.clear();
@@ -303,7 +309,7 @@ int serve(long long deadline)
         if (control_pty.master >= 0)
             fds[n++] = {control_pty.master, POLLIN, 0};
         if (data_pty.master >= 0) {
-            short events = POLLIN;
+            short events = s.stalled ? 0 : POLLIN;
             if (s.outgoing_done < s.outgoing.size())
                 events |= POLLOUT;
             fds[n++] = {data_pty.master, events, 0};
@@ -323,7 +329,7 @@ int serve(long long deadline)
             }
         }
         if (data_pty.master >= 0) {
-            ssize_t got = read(data_pty.master, chunk, sizeof chunk);
+            ssize_t got = s.stalled ? 0 : read(data_pty.master, chunk, sizeof chunk);
             if (got > 0) {
                 s.received.insert(s.received.end(), chunk, chunk + got);
                 s.last_received = now_ms();

@@ -29,6 +29,11 @@ Bytes line_take(unsigned quiet_ms)
     return control_take(quiet_ms);
 }
 
+bool line_stall(bool stalled)
+{
+    return control_ask(stalled ? "stall" : "drain") == "ok";
+}
+
 void ChannelTest::SetUp()
 {
     recording_clear();

@@ -24,6 +24,7 @@
 #include "engine_texts.h"
 #include "firmware_image.h"
 #include "port_selection.h"
+#include "release_contacts.h"
 #include "tq_version.h"
 #include "update_engine.h"
 
@@ -74,7 +75,14 @@ const char TEST_NOTICE_TITLE[] = "ТЕСТОВЫЙ ВЫПУСК — НЕ ДЛЯ 
 const char* const TEST_NOTICE_LINES[] = {
     "Прошивка внутри этой программы — тестовый образ, а не прошивка прибора TQ734.",
     "Не записывайте её в приборы. Программа из этого архива нужна только для проверки.",
+    "Для обновления приборов нужен выпуск с прошивкой прибора, без «TEST» в имени архива и «~test» "
+    "в имени пакета: получите его у ответственного за выпуски.",
 };
+
+// Month names of the build's date texts ("Feb 11 2025") and their Russian genitive.
+const char* const MONTHS_EN[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const MONTHS_RU[] = {"января", "февраля", "марта",    "апреля",  "мая",    "июня",
+                                 "июля",   "августа", "сентября", "октября", "ноября", "декабря"};
 
 // Device file stems of the Linux COM table and what a technician knows them as.
 struct DeviceKind {
@@ -89,6 +97,12 @@ const DeviceKind DEVICE_KINDS[] = {
 constexpr unsigned HIGHEST_COM = 256;
 
 bool test_release = false;
+
+// What to do after each device result code, as the template gives it (@RESULT_ADVICE@): one
+// advice per group of codes that share a text.
+std::vector<std::string> advices;
+int advice_of_code[256];
+bool advice_given = false;
 
 // Appends one code point as UTF-8.
 void append_utf8(std::string& out, uint32_t c)
@@ -162,6 +176,37 @@ std::string expected_version_reply()
     wchar_t text[32];
     format_version_text(text, sizeof text / sizeof text[0], TQ_FIRMWARE_VERSION_MAJOR, TQ_FIRMWARE_VERSION_MINOR);
     return html_text(text);
+}
+
+// "Feb 11 2025 в 17:30:32" as the guide's own Russian sentence writes it: "11 февраля 2025 г. в
+// 17:30:32". False when the text is not in the compiler's date format.
+bool russian_date(const char* made, std::string& out)
+{
+    char month[4];
+    unsigned day = 0, year = 0;
+    int used = 0;
+    if (std::sscanf(made, "%3s %u %u%n", month, &day, &year, &used) != 3 || day < 1 || day > 31)
+        return false;
+    for (size_t m = 0; m < 12; ++m)
+        if (std::strcmp(month, MONTHS_EN[m]) == 0) {
+            out += std::to_string(day) + "&nbsp;" + MONTHS_RU[m] + " " + std::to_string(year) + "&nbsp;г." +
+                   html_escape(made + used);
+            return true;
+        }
+    return false;
+}
+
+// The release zip's name, as tools/build_release.sh makes it.
+std::string zip_file_name()
+{
+    return std::string("tq734-updater-") + TQ_VERSION_TEXT + (test_release ? "-TEST" : "") + ".zip";
+}
+
+// The Linux package's name, as CPack makes it (a test package's version ends in ~test).
+std::string deb_file_name()
+{
+    return std::string("tq734-updater_") + TQ_VERSION_TEXT + (test_release ? "~test" : "") + "_" + TQ_DEB_ARCH +
+           ".deb";
 }
 
 bool read_file(const std::string& path, std::string& content)
@@ -264,15 +309,70 @@ CodeGroups result_code_groups()
     return groups;
 }
 
-// Rows of the device's result codes, one per distinct text.
-std::string result_code_rows()
+// "4 7 9: text": the advice for the groups of these codes, given before the table.
+bool add_advice(const std::string& arg)
+{
+    size_t colon = arg.find(':');
+    size_t text = colon == std::string::npos ? colon : arg.find_first_not_of(" \n", colon + 1);
+    if (text == std::string::npos) {
+        std::fprintf(stderr, "template: @RESULT_ADVICE %s@ is not \"CODES: TEXT\"\n", arg.c_str());
+        return false;
+    }
+    if (!advice_given)
+        std::fill(std::begin(advice_of_code), std::end(advice_of_code), -1);
+    advice_given = true;
+    // One line per table row, however the template wraps the advice.
+    std::string advice = arg.substr(text);
+    std::replace(advice.begin(), advice.end(), '\n', ' ');
+    advices.push_back(advice);
+    CodeGroups groups = result_code_groups();
+    const char* p = arg.c_str();
+    const char* end = p + colon;
+    while (p < end) {
+        char* after;
+        unsigned long code = std::strtoul(p, &after, 10);
+        if (after == p || code < 1 || code > 255) {
+            std::fprintf(stderr, "template: not a result code in @RESULT_ADVICE %s@\n", arg.c_str());
+            return false;
+        }
+        p = after;
+        while (p < end && *p == ' ')
+            ++p;
+        // The advice belongs to every code that shows the same text.
+        for (size_t k = 0; k < groups.texts.size(); ++k) {
+            if (std::find(groups.codes[k].begin(), groups.codes[k].end(), unsigned(code)) == groups.codes[k].end())
+                continue;
+            for (unsigned member : groups.codes[k]) {
+                if (advice_of_code[member] != -1) {
+                    std::fprintf(stderr, "template: result code %u has two advices\n", member);
+                    return false;
+                }
+                advice_of_code[member] = int(advices.size() - 1);
+            }
+        }
+    }
+    return true;
+}
+
+// Rows of the device's result codes, one per distinct text, with the template's advice when it
+// gives any; then every code must have one.
+bool result_code_rows(std::string& out)
 {
     CodeGroups groups = result_code_groups();
-    std::string out;
-    for (size_t k = 0; k < groups.texts.size(); ++k)
+    for (size_t k = 0; k < groups.texts.size(); ++k) {
         out += "<tr><td class=\"code\">" + code_list(groups.codes[k]) + "</td><td>" + html_text(groups.texts[k]) +
-               "</td></tr>\n";
-    return out;
+               "</td>";
+        if (advice_given) {
+            int advice = advice_of_code[groups.codes[k][0]];
+            if (advice < 0) {
+                std::fprintf(stderr, "template: no @RESULT_ADVICE@ for result code %u\n", groups.codes[k][0]);
+                return false;
+            }
+            out += "<td>" + advices[size_t(advice)] + "</td>";
+        }
+        out += "</tr>\n";
+    }
+    return true;
 }
 
 // The codes that share one text ("8, 13–255"), or that text on one line: what a technician
@@ -370,11 +470,15 @@ std::string test_notice_html()
 }
 
 // Replaces every @NAME ARG@ of the template (@@ is a plain @); an unknown name is an error,
-// not a silent gap.
-bool fill(const std::string& page, const std::string& pictures, std::string& out)
+// not a silent gap. Text between @IF_TEST@ (or @IF_RELEASE@) and @END_IF@ is kept only in a test
+// release (or only in a firmware release); its places are checked either way.
+bool fill(const std::string& page, const std::string& pictures, std::string& kept)
 {
+    std::string dropped;
+    bool in_condition = false, dropping = false;
     size_t at = 0;
     while (at < page.size()) {
+        std::string& out = dropping ? dropped : kept;
         size_t open = page.find('@', at);
         if (open == std::string::npos) {
             out.append(page, at, std::string::npos);
@@ -395,7 +499,22 @@ bool fill(const std::string& page, const std::string& pictures, std::string& out
         std::string word = place.substr(0, place.find(' '));
         std::string arg = place.find(' ') == std::string::npos ? "" : place.substr(place.find(' ') + 1);
         bool known = false;
-        if (word == "VERSION") {
+        if (word == "IF_TEST" || word == "IF_RELEASE") {
+            if (in_condition) {
+                std::fprintf(stderr, "template: @%s@ inside another condition\n", word.c_str());
+                return false;
+            }
+            in_condition = true;
+            dropping = test_release != (word == "IF_TEST");
+            known = true;
+        } else if (word == "END_IF") {
+            if (!in_condition) {
+                std::fprintf(stderr, "template: @END_IF@ without @IF_TEST@ or @IF_RELEASE@\n");
+                return false;
+            }
+            in_condition = dropping = false;
+            known = true;
+        } else if (word == "VERSION") {
             out += TQ_VERSION_TEXT;
             known = true;
         } else if (word == "IMAGE_SIZE") {
@@ -410,14 +529,38 @@ bool fill(const std::string& page, const std::string& pictures, std::string& out
         } else if (word == "FIRMWARE_MADE") {
             out += html_escape(TQ_FIRMWARE_MADE_TEXT);
             known = true;
+        } else if (word == "FIRMWARE_MADE_RU") {
+            if (!russian_date(TQ_FIRMWARE_MADE_TEXT, out)) {
+                std::fprintf(stderr, "template: the firmware's date \"%s\" is not \"Mmm dd yyyy ...\"\n",
+                             TQ_FIRMWARE_MADE_TEXT);
+                return false;
+            }
+            known = true;
+        } else if (word == "ZIP_FILE") {
+            out += zip_file_name();
+            known = true;
+        } else if (word == "DEB_FILE") {
+            out += deb_file_name();
+            known = true;
+        } else if (word == "SUPPORT_CONTACT") {
+            out += html_escape(TQ_SUPPORT_CONTACT);
+            known = true;
+        } else if (word == "SIGNER") {
+            out += html_escape(TQ_SIGNER_NAME);
+            known = true;
         } else if (word == "VERSION_REPLY") {
             out += expected_version_reply();
             known = true;
         } else if (word == "TEST_NOTICE") {
             out += test_notice_html();
             known = true;
+        } else if (word == "RESULT_ADVICE") {
+            if (!add_advice(arg))
+                return false;
+            known = true;
         } else if (word == "RESULT_CODES") {
-            out += result_code_rows();
+            if (!result_code_rows(out))
+                return false;
             known = true;
         } else if (word == "SHARED_CODES" || word == "SHARED_TEXT") {
             if (!shared_codes(word == "SHARED_TEXT", out))
@@ -453,6 +596,10 @@ bool fill(const std::string& page, const std::string& pictures, std::string& out
             return false;
         }
         at = close + 1;
+    }
+    if (in_condition) {
+        std::fprintf(stderr, "template: @IF_TEST@ or @IF_RELEASE@ without its @END_IF@\n");
+        return false;
     }
     return true;
 }

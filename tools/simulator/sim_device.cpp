@@ -39,6 +39,11 @@ static bool arrived = false;
 // After the final command with --restart-silence-ms: silent until then, then the new version.
 static bool restarting = false;
 static int64_t restart_until_us = 0;
+// Set by block --stop-reading-at-block: the line is never read again.
+static bool reading_stopped = false;
+// Acknowledgements sent unread after reading stops, to fill the line quickly.
+constexpr uint16_t BLIND_ACKS = 80;
+constexpr int64_t BLIND_ACK_GAP_US = 10000;
 
 // Queues a reply unless the device has gone silent.
 static void reply(const uint8_t* body, uint16_t length, const char* what, int64_t at_us)
@@ -66,6 +71,11 @@ bool device_load_expected_image(const char* path)
     }
     expected_image.resize(DEVICE_IMAGE_SIZE);
     return true;
+}
+
+bool device_stopped_reading()
+{
+    return reading_stopped;
 }
 
 bool device_take_unplug()
@@ -210,6 +220,12 @@ static void on_block_write(const uint8_t* body, uint16_t length, int64_t now_us,
         send_block_ack(index, "ack", at_us);
         if (random_chance(sim_options.duplicate_acks))
             send_block_ack(index, "duplicate ack", at_us);
+    }
+    if (sim_options.stop_reading_at_block == long(index) && !reading_stopped && !device_silent) {
+        reading_stopped = true;
+        report_event(now_us, "stopped reading at block %u", index);
+        for (uint16_t k = 1; k <= BLIND_ACKS && index + k <= DEVICE_LAST_BLOCK; ++k)
+            send_block_ack(uint16_t(index + k), "unread ack", at_us + k * BLIND_ACK_GAP_US);
     }
     if (sim_options.finish_after_block == long(index) && !early_finish_sent) {
         early_finish_sent = true;

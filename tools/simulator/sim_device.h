@@ -16,6 +16,8 @@ bool device_load_expected_image(const char* path);
 void device_on_frame(const DeframeResult& frame, int64_t now_us, int64_t wire_end_us);
 // True once, right after the frame that should pull the line away (--unplug-at-block).
 bool device_take_unplug();
+// True once the device has stopped reading the line (--stop-reading-at-block).
+bool device_stopped_reading();
 // Whether the final command came, and when (us since start).
 bool device_final_received(int64_t* when_us);
 // Writes the summary lines (final command, counters, image comparison).

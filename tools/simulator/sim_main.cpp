@@ -149,7 +149,8 @@ static std::string run(SimPty* pty)
         }
         if (now >= timeout_at)
             return "timeout";
-        pollfd p = {pty->master, POLLIN, 0};
+        // A device that has stopped reading leaves the line to fill up.
+        pollfd p = {pty->master, short(device_stopped_reading() ? 0 : POLLIN), 0};
         int ready = poll(&p, 1, poll_timeout_ms(now, wake_at));
         if (ready > 0 && (p.revents & POLLIN)) {
             read_line(pty->master, &rx_wire_clock);

@@ -32,6 +32,11 @@ static const char HELP_TEXT[] =
     "\n"
     "Misbehaviour (fractions P are 0..1, drawn from a PRNG seeded by --seed):\n"
     "  --silent-from-block K    once a block with index >= K arrives, never reply to anything again\n"
+    "  --stop-reading-at-block K  when block K first arrives, acknowledge it and never read the\n"
+    "                           line again, but acknowledge the next 80 blocks unread, 10 ms\n"
+    "                           apart, so that the updater's writes fill the line within a\n"
+    "                           second or two (a device whose USB port hung fills it with\n"
+    "                           retransmissions, in about a minute); then say nothing\n"
     "  --drop-acks P            drop this fraction of block acknowledgements\n"
     "  --corrupt P              flip one byte in this fraction of replies (the CRC then fails)\n"
     "  --duplicate-acks P       send this fraction of block acknowledgements twice\n"
@@ -78,7 +83,7 @@ static const char HELP_TEXT[] =
     "'rx version request', 'rx block N', 'rx block N retransmission interval=<ms>ms',\n"
     "'rx finish length=L', 'rx final command', 'rx bad CRC', 'rx garbage', 'rx unknown message',\n"
     "'tx <reply>' when a reply starts going out, and the misbehaviour taken ('drop ack N',\n"
-    "'silent: ...', 'tx noise ...', '... corrupted ...', 'unplugged at block K', 'plugged back on P').\n"
+    "'silent: ...', 'stopped reading at block K', 'tx noise ...', '... corrupted ...', 'unplugged at block K', 'plugged back on P').\n"
     "Then the summary: 'summary blocks_received= highest_block= retransmissions= bad_frames=\n"
     "finish_requests= block_writes=', 'finish length: L',\n"
     "'final command: yes|no', and 'image: identical' | 'image: differs at offset X' |\n"
@@ -106,6 +111,7 @@ static void set_defaults()
     o.version_fields = true;
     o.result = 0;
     o.silent_from_block = -1;
+    o.stop_reading_at_block = -1;
     o.drop_acks = 0;
     o.corrupt = 0;
     o.duplicate_acks = 0;
@@ -209,7 +215,7 @@ ParseOutcome parse_options(int argc, char** argv)
 
         static const char* const with_value[] = {
             "--link", "--ready-file", "--report", "--image", "--tag", "--version", "--result",
-            "--silent-from-block", "--drop-acks", "--corrupt", "--duplicate-acks", "--noise",
+            "--silent-from-block", "--stop-reading-at-block", "--drop-acks", "--corrupt", "--duplicate-acks", "--noise",
             "--seed", "--split-gap-ms", "--delay-ms", "--finish-after-block", "--unplug-at-block",
             "--unplug-seconds", "--unsolicited-id",
             "--unsolicited-after-block", "--linger-ms", "--timeout-s", "--arrive-after-ms",
@@ -237,6 +243,7 @@ ParseOutcome parse_options(int argc, char** argv)
         else if (!strcmp(a, "--version")) ok = parse_version(v, &o.version_major, &o.version_minor);
         else if (!strcmp(a, "--result")) { ok = parse_long(v, 0, 255, &n); o.result = uint8_t(n); }
         else if (!strcmp(a, "--silent-from-block")) ok = parse_long(v, 0, 65535, &o.silent_from_block);
+        else if (!strcmp(a, "--stop-reading-at-block")) ok = parse_long(v, 0, 65535, &o.stop_reading_at_block);
         else if (!strcmp(a, "--drop-acks")) ok = parse_fraction(v, &o.drop_acks);
         else if (!strcmp(a, "--corrupt")) ok = parse_fraction(v, &o.corrupt);
         else if (!strcmp(a, "--duplicate-acks")) ok = parse_fraction(v, &o.duplicate_acks);

@@ -15,6 +15,7 @@ struct SimOptions {
     bool version_fields;
     uint8_t result;
     long silent_from_block;       // -1: never silent
+    long stop_reading_at_block;   // -1: always reads the line
     double drop_acks;
     double corrupt;
     double duplicate_acks;
