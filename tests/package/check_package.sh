@@ -56,7 +56,10 @@ case ${deb_a##*/} in *~test_*) ;; *) echo "FAIL: the placeholder's package is no
 dpkg-deb -f "$deb_a" Description | grep -q 'do not write it into TQ734 devices' ||
     { echo "FAIL: the test package's description does not say so" >&2; exit 1; }
 # The guide inside names the package file it came in (a test build's ~test name included).
-dpkg-deb --fsys-tarfile "$deb_a" | tar -xO ./usr/share/doc/tq734-updater/guide.html | grep -qF "${deb_a##*/}" ||
+# Read whole before searching: grep -q would stop reading a guide larger than the pipe, and
+# tar's broken pipe would fail the pipeline.
+packaged_guide=$(dpkg-deb --fsys-tarfile "$deb_a" | tar -xO ./usr/share/doc/tq734-updater/guide.html)
+grep -qF "${deb_a##*/}" <<<"$packaged_guide" ||
     { echo "FAIL: the package's guide does not name ${deb_a##*/}" >&2; exit 1; }
 
 # lintian says that it should not run as root; that line is not a finding.
