@@ -1,5 +1,6 @@
 #include "run_log.h"
 
+#include "device_record.h"
 #include "port_selection.h"
 #include "run_platform.h"
 #include "script_options.h"
@@ -75,27 +76,11 @@ void run_log_open()
 void log_begin(LogLine& line, const char* event)
 {
     line.length = 0;
-    LocalTime t = local_time_now();
-    put_padded(line, t.year, 4);
-    put(line, '-');
-    put_padded(line, t.month, 2);
-    put(line, '-');
-    put_padded(line, t.day, 2);
-    put(line, 'T');
-    put_padded(line, t.hour, 2);
-    put(line, ':');
-    put_padded(line, t.minute, 2);
-    put(line, ':');
-    put_padded(line, t.second, 2);
-    put(line, '.');
-    put_padded(line, t.millisecond, 3);
-    int offset = t.offset_minutes;
-    put(line, offset < 0 ? '-' : '+');
-    if (offset < 0)
-        offset = -offset;
-    put_padded(line, offset / 60, 2);
-    put(line, ':');
-    put_padded(line, offset % 60, 2);
+    // The same time form as the records, so that a log line and a record can be matched.
+    char time[40];
+    unsigned n = format_record_time(local_time_now(), time, sizeof time);
+    for (unsigned i = 0; i < n; ++i)
+        put(line, time[i]);
     put(line, ' ');
     put_port(line);
     put(line, ' ');
