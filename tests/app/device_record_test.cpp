@@ -10,41 +10,9 @@
 
 #include "device_record.h"
 #include "record_file.h"
+#include "sample_record.h"
 
 namespace {
-
-// A successful update as the updater records it.
-DeviceRecord sample()
-{
-    DeviceRecord r = {};
-    r.start = LocalTime{2026, 12, 9, 15, 29, 47, 66, 180};
-    r.end = LocalTime{2026, 12, 9, 15, 31, 2, 5, 180};
-    strcpy(r.host, "line-3");
-    r.port = 21;
-    strcpy(r.updater, "1.4.0");
-    strcpy(r.firmware_type, "TQ734_CPU2");
-    r.firmware_crc_known = 1;
-    r.firmware_crc = 0x0A1B2C3D;
-    strcpy(r.firmware_sha256, "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08");
-    r.firmware_size = 314912;
-    r.device_id_known = 1;
-    r.device_id[0] = 'T';
-    r.device_id[1] = 'Q';
-    r.version_before = RecordVersion::Given;
-    r.version_major = 2;
-    r.version_minor = 384;
-    r.result = RecordResult::Ok;
-    r.code_known = 1;
-    r.code = 0;
-    strcpy(r.text, "Обновление ПО произведено успешно.");
-    r.exit_known = 1;
-    r.exit_code = 0;
-    r.milliseconds = 74939;
-    r.blocks = 1231;
-    r.resends = 2;
-    r.final_command = 1;
-    return r;
-}
 
 std::string line_of(const DeviceRecord& r)
 {
@@ -55,7 +23,7 @@ std::string line_of(const DeviceRecord& r)
 
 TEST(DeviceRecord, ASuccessfulUpdateIsExactlyThisLine)
 {
-    EXPECT_EQ(line_of(sample()),
+    EXPECT_EQ(line_of(sample_record()),
               "{\"start\":\"2026-12-09T15:29:47.066+03:00\",\"end\":\"2026-12-09T15:31:02.005+03:00\","
               "\"host\":\"line-3\",\"port\":\"COM21\",\"station\":null,\"updater\":\"1.4.0\","
               "\"firmware\":{\"type\":\"TQ734_CPU2\",\"crc\":\"0x0A1B2C3D\","
@@ -68,7 +36,7 @@ TEST(DeviceRecord, ASuccessfulUpdateIsExactlyThisLine)
 TEST(DeviceRecord, WhatIsUnknownIsNull)
 {
     // A port that could not be opened: nothing came from a device, no header in the image.
-    DeviceRecord r = sample();
+    DeviceRecord r = sample_record();
     r.start.offset_minutes = -150;
     r.port = 0;
     r.firmware_type[0] = 0;
@@ -112,7 +80,7 @@ TEST(DeviceRecord, EveryResultHasItsWord)
         {RecordResult::Crashed, "crashed"},
     };
     for (const auto& row : rows) {
-        DeviceRecord r = sample();
+        DeviceRecord r = sample_record();
         r.result = row.first;
         EXPECT_NE(line_of(r).find(std::string("\"result\":\"") + row.second + "\""), std::string::npos) << row.second;
     }
@@ -138,7 +106,7 @@ TEST(DeviceRecord, StringsAreEscapedAndBadUtf8Replaced)
         {"\xd0\x98" "\xd0", "\"И\\ufffd\""},
     };
     for (const Row& row : rows) {
-        DeviceRecord r = sample();
+        DeviceRecord r = sample_record();
         strcpy(r.operator_name, row.given);
         strcpy(r.host, row.given);
         std::string line = line_of(r);
@@ -160,7 +128,7 @@ TEST(DeviceRecord, TheDeviceTagIsEscapedByteForByte)
         {{0xFF, '\n'}, "\"id\":\"\\ufffd\\n\""},
     };
     for (const auto& row : rows) {
-        DeviceRecord r = sample();
+        DeviceRecord r = sample_record();
         memcpy(r.device_id, row.tag, 2);
         EXPECT_NE(line_of(r).find(row.written), std::string::npos) << row.written;
     }
@@ -168,7 +136,7 @@ TEST(DeviceRecord, TheDeviceTagIsEscapedByteForByte)
 
 TEST(DeviceRecord, ALineThatDoesNotFitIsNotWrittenAtAll)
 {
-    DeviceRecord r = sample();
+    DeviceRecord r = sample_record();
     // Every field at its longest, every byte escaped: the documented capacity holds it.
     memset(r.host, 0x01, sizeof r.host - 1);
     r.host[sizeof r.host - 1] = 0;
@@ -226,8 +194,8 @@ struct RecordFile : ::testing::Test {
 
 TEST_F(RecordFile, LinesAreAppendedWholeToACreatedFile)
 {
-    std::string first = line_of(sample());
-    DeviceRecord other = sample();
+    std::string first = line_of(sample_record());
+    DeviceRecord other = sample_record();
     other.port = 22;
     std::string second = line_of(other);
     ASSERT_TRUE(record_file_append(path.c_str(), first.data(), unsigned(first.size())));
@@ -240,7 +208,7 @@ TEST_F(RecordFile, LinesAreAppendedWholeToACreatedFile)
 TEST_F(RecordFile, AnUnfinishedLineIsEndedBeforeTheNextRecord)
 {
     { std::ofstream(path, std::ios::binary) << "{\"start\":\"2026"; }
-    std::string line = line_of(sample());
+    std::string line = line_of(sample_record());
     ASSERT_TRUE(record_file_append(path.c_str(), line.data(), unsigned(line.size())));
     ASSERT_TRUE(record_file_append(path.c_str(), line.data(), unsigned(line.size())));
     EXPECT_EQ(contents(), "{\"start\":\"2026\n" + line + line);

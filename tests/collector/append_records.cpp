@@ -7,6 +7,7 @@
 
 #include "device_record.h"
 #include "record_file.h"
+#include "sample_record.h"
 
 int main(int argc, char** argv)
 {
@@ -15,31 +16,15 @@ int main(int argc, char** argv)
         return 2;
     }
     long first = std::atol(argv[3]), count = std::atol(argv[4]);
-    static DeviceRecord r;
+    // A failed update: its text is one the device sends, with a line break to escape.
+    static DeviceRecord r = sample_record();
     r.start = local_time_now();
     record_host_name(r.host, sizeof r.host);
-    r.port = 21;
-    std::strcpy(r.updater, "1.0.0");
     std::strcpy(r.station, "1.0.0");
-    std::strcpy(r.firmware_type, "TQ734_CPU2");
-    r.firmware_crc_known = 1;
-    r.firmware_crc = 0x3B206317;
-    std::strcpy(r.firmware_sha256, "0f9b28c6ff8a334f5ac722d6512045733048ea1fa1e9747b29394c27956780d2");
-    r.firmware_size = 314912;
-    r.device_id_known = 1;
-    r.device_id[0] = 'T';
-    r.device_id[1] = 'Q';
-    r.version_before = RecordVersion::Given;
-    r.version_major = 2;
-    r.version_minor = 384;
     r.result = RecordResult::DeviceError;
-    r.code_known = 1;
     r.code = 8;
     std::strcpy(r.text, "Ошибка загрузки прошивки.\r\nОбновление не произведено.");
-    r.exit_known = 1;
     r.exit_code = 8;
-    r.blocks = 1231;
-    r.final_command = 1;
     static char line[DEVICE_RECORD_CAPACITY];
     for (long i = first; i < first + count; ++i) {
         r.end = local_time_now();

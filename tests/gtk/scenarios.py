@@ -18,76 +18,20 @@ import time
 
 import pyatspi
 
-NAME, UPDATER, SIM, OUT = sys.argv[1:5]
-DEV = os.path.join(OUT, NAME + "-dev")
-CONFIG = os.path.join(OUT, NAME + "-config")
+from scenario_rig import *  # noqa: F401,F403  (the arguments, folders, processes, helpers)
+
 SETTINGS = os.path.join(CONFIG, "tq734-updater", "settings")
-LOG = open(os.path.join(OUT, NAME + ".log"), "a", buffering=1)
 CAPTION = "Обновитель TQ734 (CPU2)"
 BLOCKS = 1231
 
-children = []          # every process started here, stopped at the end
 app = None             # the updater's Popen
 app_accessible = None  # its AT-SPI application
 controls = {}          # accessible id -> accessible
 
 
-class Failure(Exception):
-    pass
-
-
-def log(*words):
-    print(*words, file=LOG)
-
-
-def fail(message):
-    raise Failure(message)
-
-
-def device_of(com):
-    """The device file the fixed table gives COM<com> (COM33 is ttyUSB0)."""
-    for first, stem in ((1, "ttyS"), (33, "ttyUSB"), (65, "ttyACM")):
-        if first <= com < first + 32:
-            return "%s%d" % (stem, com - first)
-    fail("COM%d has no device file" % com)
-
-
-def start(args, **kwargs):
-    p = subprocess.Popen(args, **kwargs)
-    children.append(p)
-    return p
-
-
-def stop(p, sig=signal.SIGTERM):
-    if p.poll() is None:
-        p.send_signal(sig)
-    try:
-        p.wait(5)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        p.wait()
-
-
-def report_path(com, run=""):
-    return os.path.join(OUT, "%s-com%d%s.report" % (NAME, com, run))
-
-
 def report(com, run=""):
     with open(report_path(com, run)) as f:
         return f.read()
-
-
-def sim(com, *options, run=""):
-    """A simulated TQ734 on COM<com>; its report is OUTDIR/NAME-com<com>.report."""
-    out = os.path.join(OUT, "%s-com%d%s.out" % (NAME, com, run))
-    p = start([SIM, "--link", os.path.join(DEV, device_of(com)), "--report", report_path(com, run),
-               "--timeout-s", "280", *options], stdout=open(out, "w"), stderr=LOG)
-    for _ in range(100):
-        with open(out) as f:
-            if "READY" in f.read():
-                return p
-        time.sleep(0.05)
-    fail("simulator on COM%d not ready" % com)
 
 
 def vanish(p, com):
@@ -109,14 +53,6 @@ def remembered():
             return f.read()
     except OSError:
         return None
-
-
-def walk(accessible):
-    yield accessible
-    for i in range(accessible.childCount):
-        child = accessible.getChildAtIndex(i)
-        if child is not None:
-            yield from walk(child)
 
 
 def launch(*options):
@@ -793,30 +729,10 @@ def scenario():
         fail("unknown scenario " + NAME)
 
 
-def main():
-    shutil.rmtree(DEV, ignore_errors=True)
-    shutil.rmtree(CONFIG, ignore_errors=True)
-    os.makedirs(DEV)
-    bus = start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], stderr=LOG)
-    time.sleep(0.5)
-    rc = 0
-    try:
-        scenario()
-        log("PASS")
-    except Failure as e:
-        log("FAIL:", e)
-        if app is not None and app.poll() is None:
-            log(state())
-        print("FAIL:", e, file=sys.stderr)
-        rc = 1
-    finally:
-        for p in reversed(children):
-            if p is not bus:
-                stop(p)
-        stop(bus)
-        shutil.rmtree(DEV, ignore_errors=True)
-    return rc
+def describe_failure():
+    if app is not None and app.poll() is None:
+        log(state())
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run(scenario, describe_failure))

@@ -20,72 +20,21 @@ import time
 
 import pyatspi
 
-NAME, UPDATER, SIM, OUT = sys.argv[1:5]
+from scenario_rig import *  # noqa: F401,F403  (the arguments, folders, processes, helpers)
+
 STATION = os.path.join(os.path.dirname(UPDATER), "tq734-station")
 FAKE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "station", "fake_updater.sh")
-DEV = os.path.join(OUT, NAME + "-dev")
-CONFIG = os.path.join(OUT, NAME + "-config")
 RECORDS = os.path.join(OUT, NAME + "-records.jsonl")
-LOG = open(os.path.join(OUT, NAME + ".log"), "a", buffering=1)
 CAPTION = "Станция обновления TQ734 (CPU2)"
 CAPTION_PATTERN = "^Станция обновления TQ734 \\(CPU2\\)$"
 
-children = []
 station = None
 tiles = {}
 
 
-class Failure(Exception):
-    pass
-
-
-def log(*words):
-    print(*words, file=LOG)
-
-
-def fail(message):
-    raise Failure(message)
-
-
-def start(args, **kwargs):
-    p = subprocess.Popen(args, **kwargs)
-    children.append(p)
-    return p
-
-
-def stop(p, sig=signal.SIGTERM):
-    if p.poll() is None:
-        p.send_signal(sig)
-    try:
-        p.wait(5)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        p.wait()
-
-
-def sim(com, *options):
-    """A simulated device on COM<com> (ttyUSB<com-33>) that stays for the station's cycle."""
-    out = os.path.join(OUT, "%s-com%d.out" % (NAME, com))
-    p = start([SIM, "--link", os.path.join(DEV, "ttyUSB%d" % (com - 33)), "--report", report_path(com),
-               "--timeout-s", "120", "--keep-running", *options], stdout=open(out, "w"), stderr=LOG)
-    for _ in range(100):
-        with open(out) as f:
-            if "READY" in f.read():
-                return p
-        time.sleep(0.05)
-    fail("simulator on COM%d not ready" % com)
-
-
-def report_path(com):
-    return os.path.join(OUT, "%s-com%d.report" % (NAME, com))
-
-
-def walk(accessible):
-    yield accessible
-    for i in range(accessible.childCount):
-        child = accessible.getChildAtIndex(i)
-        if child is not None:
-            yield from walk(child)
+def station_sim(com, *options):
+    """A simulated device on COM<com> that stays for the station's whole cycle."""
+    return sim(com, "--keep-running", *options, timeout_s=120)
 
 
 def descendants_of(pid):
@@ -247,11 +196,11 @@ def scenario():
         # Devices arrive at different times: one restarts and comes back with the new
         # firmware, one stays answering, one is not a TQ734, one reports an error.
         # Silent long enough after its restart for the removal's child to start and see 2 s.
-        sim(33, "--version", "2.384", "--arrive-after-ms", "300", "--finish-after-block", "40",
+        station_sim(33, "--version", "2.384", "--arrive-after-ms", "300", "--finish-after-block", "40",
             "--restart-silence-ms", "8000")
-        sim(34, "--version", "2.384", "--arrive-after-ms", "2500", "--finish-after-block", "40")
-        sim(35, "--tag", "XY", "--arrive-after-ms", "1000")
-        sim(36, "--version", "2.384", "--arrive-after-ms", "1500", "--finish-after-block", "30", "--result", "4")
+        station_sim(34, "--version", "2.384", "--arrive-after-ms", "2500", "--finish-after-block", "40")
+        station_sim(35, "--tag", "XY", "--arrive-after-ms", "1000")
+        station_sim(36, "--version", "2.384", "--arrive-after-ms", "1500", "--finish-after-block", "30", "--result", "4")
         launch(["COM33", "ttyUSB1", "COM35", "/dev/ttyUSB3"], "-o", "Смена 2")
         wait_tile(33, "done", "Обновлено")
         wait_tile(35, "failed", "Не TQ734 (ответ «XY»)")
@@ -282,7 +231,7 @@ def scenario():
         station.returncode == 0 or fail("the station ended with %s" % station.returncode)
         expect_nothing_left(pids)
     elif NAME == "station_close_asks":
-        sim(33, "--version", "2.384")
+        station_sim(33, "--version", "2.384")
         launch(["COM33"])
         wait_tile(33, "updating")
         close_window()
@@ -309,7 +258,7 @@ def scenario():
     elif NAME == "station_killed":
         # Killed outright while its children write records: every line whole, no child left.
         for round_ in range(3):
-            sims = [sim(33 + i, "--version", "2.384", "--finish-after-block", str(5 + 3 * i)) for i in range(4)]
+            sims = [station_sim(33 + i, "--version", "2.384", "--finish-after-block", str(5 + 3 * i)) for i in range(4)]
             launch(["COM33", "COM34", "COM35", "COM36"])
             before = len(records())
             deadline = time.time() + 30
@@ -326,7 +275,7 @@ def scenario():
         len(records()) >= 6 or fail("too few records")
     elif NAME == "station_records_unwritable":
         # A records file that cannot be written: said in the header, the updates go on.
-        sim(33, "--version", "2.384", "--finish-after-block", "20")
+        station_sim(33, "--version", "2.384", "--finish-after-block", "20")
         launch(["COM33"], records_file="/dev/null/records.jsonl")
         wait_tile(33, "done", "Обновлено")
         deadline = time.time() + 5
@@ -336,8 +285,8 @@ def scenario():
         screenshot("station-gtk-records-unwritable.png")
     elif NAME == "station_chooser":
         # No ports and none remembered: the found ports to tick; the choice is remembered.
-        sim(33, "--version", "2.384")
-        sim(35, "--version", "2.384")
+        station_sim(33, "--version", "2.384")
+        station_sim(35, "--version", "2.384")
         env = dict(os.environ, TQ734_DEVICE_DIR=DEV, XDG_CONFIG_HOME=CONFIG, TQ734_UPDATER=FAKE)
         station = start([STATION, "-r", RECORDS], env=env, stdout=LOG, stderr=LOG)
         chooser, deadline = None, time.time() + 20
@@ -398,38 +347,21 @@ def scenario():
         fail("unknown scenario " + NAME)
 
 
-def main():
-    for d in (DEV, CONFIG):
-        shutil.rmtree(d, ignore_errors=True)
-    os.makedirs(DEV)
+def describe_failure():
+    if station is not None and station.poll() is None:
+        log("tiles:", {k: (v.name, v.description) for k, v in tiles.items() if k.endswith("-state")})
+
+
+def station_children():
+    """What the station started and may leave behind should it be stopped halfway."""
+    return descendants_of(station.pid) if station is not None and station.poll() is None else []
+
+
+def fresh_records():
     if os.path.exists(RECORDS):
         os.remove(RECORDS)
-    bus = start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], stderr=LOG)
-    time.sleep(0.5)
-    rc = 0
-    try:
-        scenario()
-        log("PASS")
-    except Failure as e:
-        log("FAIL:", e)
-        if station is not None and station.poll() is None:
-            log("tiles:", {k: (v.name, v.description) for k, v in tiles.items() if k.endswith("-state")})
-        print("FAIL:", e, file=sys.stderr)
-        rc = 1
-    finally:
-        leftovers = descendants_of(station.pid) if station is not None and station.poll() is None else []
-        for p in reversed(children):
-            if p is not bus:
-                stop(p)
-        for p in leftovers:
-            try:
-                os.kill(p, signal.SIGKILL)
-            except OSError:
-                pass
-        stop(bus)
-        shutil.rmtree(DEV, ignore_errors=True)
-    return rc
+    scenario()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run(fresh_records, describe_failure, station_children))
