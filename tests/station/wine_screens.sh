@@ -31,7 +31,9 @@ export RIG_USE_DISPLAY=1
 . "$(dirname "$0")/../rig/wine_rig.sh"
 WINE_LOADER=$LOADER
 rig_start "$out/prefix" >>"$log" 2>&1 || fail "no Wine prefix"
-records=$out/records.jsonl
+# Records on the prefix's C: drive, as a station keeps them (the path shows in the header).
+records=$WINEPREFIX/drive_c/TQ734/records.jsonl
+mkdir -p "${records%/*}"
 # A Linux path as Wine's Z: drive names it (winepath in $(...) would wait for Wine's services,
 # which keep the substitution's pipe open).
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }
@@ -42,7 +44,7 @@ for count in 1 8 16; do
     ports=""
     for i in $(seq 0 $((count - 1))); do ports="$ports COM$((33 + i))"; done
     TQ734_UPDATER=$(winpath "$fake") TQ734_FAKE_PLAN=$plan \
-        "$LOADER" "$station" $ports -r "$(winpath "$records")" >>"$log" 2>&1 &
+        "$LOADER" "$station" $ports -r 'C:\TQ734\records.jsonl' >>"$log" 2>&1 &
     app_pid=$!
     timeout 30 xdotool search --sync --onlyvisible --name "$caption" >/dev/null 2>&1 || fail "no window"
     sleep 4
