@@ -626,6 +626,18 @@ def scenario():
         took <= 2000 or fail("took %.0f ms" % took)
         lines[-2].endswith(" final_command not_sent reason=gave_up") or fail(lines[-2])
         " exit code=127 " in lines[-1] or fail(lines[-1])
+    elif NAME == "wait_device":
+        # -a -w with a window: the named port is absent at first and waited for; the device
+        # that then arrives is updated once, and the window ends by itself with 0.
+        launch("-a", "-w", "-p", "COM33")
+        expect_running(1500, "the updater ended while its port was absent")
+        log("while waiting:", value("status"), "|", value("info"))
+        s = sim(33, "--version", "2.384", "--arrive-after-ms", "1000", "--finish-after-block", "20", "--keep-running")
+        expect_exit(0, 30000)
+        stop(s)
+        r = report(33)
+        r.count(" rx block 0\n") == 1 or fail("block 0 not sent once")
+        "final command: yes" in r or fail("no final command")
     elif NAME == "silence_limit":
         # -t 3: the device falls silent at block 40; the program gives up 3 s later, without a box.
         t0 = time.time() * 1000

@@ -61,6 +61,29 @@ replug_once)
     report_of 61 | grep -q '^final command: yes' || fail "no final command"
     blocks_in_order || fail "a block was skipped"
     ;;
+station_short)
+    # The release's station beside its updater: a device arrives, is updated by a windowless
+    # child, recorded, and left connected is not updated again; the station's end leaves no child.
+    records=$OUTDIR/$NAME-records.jsonl
+    e2e_display
+    e2e_sim 61 --version 2.384 --arrive-after-ms 500 --finish-after-block 20 --keep-running
+    "$LOADER" "${UPDATER%/*}/tq734-station.exe" COM61 -r "Z:${records//\//\\}" >>"$log" 2>&1 &
+    app_pid=$!
+    for _ in $(seq $((600 * slow))); do grep -q '"result":"ok"' "$records" 2>/dev/null && break; sleep 0.1; done
+    grep -q '"port":"COM61".*"result":"ok"' "$records" || fail "no ok record of COM61: $(cat "$records" 2>&1)"
+    shot station-done
+    sleep $((3 * slow))
+    [ "$(grep -c . "$records")" = 1 ] || fail "COM61 recorded more than once: $(cat "$records")"
+    [ "$(report_of 61 | grep -c 'finish reply')" = 1 ] || fail "COM61 not updated exactly once"
+    # Wine shows a program's command line from its Windows path (this script's own holds the
+    # updater's Linux path). A child awaits the device's removal now.
+    pgrep -f '^[A-Za-z]:[^ ]*tq734-updater[.]exe' >/dev/null || fail "no updater child while the device stays"
+    kill "$app_pid"
+    wait "$app_pid" 2>/dev/null
+    app_pid=""
+    for _ in $(seq $((50 * slow))); do pgrep -f '^[A-Za-z]:[^ ]*tq734-updater[.]exe' >/dev/null || break; sleep 0.1; done
+    pgrep -f '^[A-Za-z]:[^ ]*tq734-updater[.]exe' >/dev/null && fail "an updater was left running"
+    ;;
 *)
     fail "unknown case $NAME"
     ;;

@@ -15,7 +15,7 @@ top=$(cd "$here/../.." && pwd)
 # The x86_64 cases (x86_64_mid_transfer, x86_64_whole_update: the other build in the same guest,
 # for pictures and times side by side) are run by hand only: the host's Wine tests cover it.
 ci_cases="i686_short_update_win64 i686_short_update_win32 i686_poll i686_dpi_change i686_adapter_replug
-  i686_whole_update"
+  i686_whole_update i686_station"
 
 boot() {
     local cache=$1 results=$2 sim=$3 probe32=$4 probe64=$5 zip=${TQ_RELEASE_ZIP:-} job rc f

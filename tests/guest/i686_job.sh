@@ -88,6 +88,7 @@ run_case i686_poll win64 i686 180 $e2e poll_tq734
 run_case i686_dpi_change win64 i686 300 tests/e2e/dpi_change.sh
 run_case i686_adapter_replug win64 i686 240 $guest replug_once
 run_case i686_whole_update win64 i686 420 $guest whole_update
+run_case i686_station win64 i686 300 $guest station_short
 run_case x86_64_mid_transfer win64 x86_64 240 $guest mid_transfer_shot
 run_case x86_64_whole_update win64 x86_64 420 $guest whole_update
 exit 0
