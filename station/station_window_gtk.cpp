@@ -5,6 +5,7 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 
@@ -40,12 +41,17 @@ GtkWidget* label(const char* style_class, const char* name)
     return l;
 }
 
-// Sizes at 96 dpi, scaled: a screen of 144 dpi gets text half as large again.
-void apply_style()
+// The screen's dpi as a multiple of 96, never less than 1.
+double screen_scale()
 {
     double scale = gdk_screen_get_resolution(gdk_screen_get_default()) / 96.0;
-    if (scale < 1)
-        scale = 1;
+    return scale < 1 ? 1 : scale;
+}
+
+// Sizes at 96 dpi, scaled: a screen of 144 dpi gets text half as large again.
+void apply_style(double scale)
+{
+    static GtkCssProvider* provider;
     auto px = [scale](int size) { return static_cast<int>(size * scale + 0.5); };
     char* css = g_strdup_printf(
         "#station, #station * { font-family: \"Liberation Sans\", Arial, sans-serif; font-size: %dpx; }\n"
@@ -70,12 +76,39 @@ void apply_style()
         " #station .failed progressbar progress, #station .uptodate progressbar progress"
         " { background-color: #ffffff; }\n",
         px(13), px(15), px(15), px(18), px(12), px(8), px(20), px(16), px(12), px(12));
-    GtkCssProvider* provider = gtk_css_provider_new();
+    if (!provider) {
+        provider = gtk_css_provider_new();
+        gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
     gtk_css_provider_load_from_data(provider, css, -1, nullptr);
-    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
-                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(provider);
     g_free(css);
+}
+
+// The multiple of the 96-dpi sizes that shows every tile with all its lines on the screen's work
+// area: the screen's dpi, or less (never below 1) on a screen too small for it. Estimated from
+// the style's sizes (a line 1.25 times its font, three lines of state, the caption's 40 pixels)
+// before the window is built: GTK measures it only once it is shown.
+double fitting_scale(unsigned columns, unsigned rows)
+{
+    double scale = screen_scale();
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+    if (!monitor)
+        monitor = gdk_display_get_monitor(display, 0);
+    if (!monitor || rows == 0)
+        return scale;
+    GdkRectangle area;
+    gdk_monitor_get_workarea(monitor, &area);
+    const double line = 1.25;
+    double header = 8 + (15 + 18 + 12) * line + 2 * 4 + 8;
+    double tile = 2 * 8 + (20 + 12 + 3 * 16) * line + 8 + 3 * 4;
+    double high = header + rows * tile + (rows - 1) * 6 + 8;
+    // A tile is 244 pixels wide per unit (its state line of 24 characters), never under 300;
+    // the firmware line with its test-release mark about 1,020.
+    double tile_room = (area.width - 2 * 8 - (columns - 1) * 6.0) / columns;
+    double fits = std::min({(area.height - 40) / high, tile_room / 244, area.width / 1020.0});
+    return std::max(1.0, std::min(scale, fits));
 }
 
 // Columns for this many tiles: 16 fit 1366 × 768 in four rows of four.
@@ -234,7 +267,8 @@ void view_header_changed()
 
 bool station_window_open()
 {
-    apply_style();
+    unsigned columns = columns_for(port_slot_count);
+    apply_style(fitting_scale(columns, (port_slot_count + columns - 1) / columns));
     window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     name_widget(window, "station");
     gtk_window_set_title(GTK_WINDOW(window), STATION_CAPTION);
@@ -247,7 +281,6 @@ bool station_window_open()
     gtk_grid_set_row_homogeneous(GTK_GRID(grid), TRUE);
     gtk_grid_set_column_homogeneous(GTK_GRID(grid), TRUE);
     gtk_widget_set_vexpand(grid, TRUE);
-    unsigned columns = columns_for(port_slot_count);
     for (unsigned i = 0; i < port_slot_count; ++i)
         gtk_grid_attach(GTK_GRID(grid), make_tile(i), int(i % columns), int(i / columns), 1, 1);
     gtk_box_pack_start(GTK_BOX(outer), grid, TRUE, TRUE, 0);

@@ -20,7 +20,9 @@ constexpr UINT POLL_MS = 50;
 
 HWND window;
 HFONT firmware_font, counters_font, small_font, name_font, state_font;
-int dpi = 96;
+int screen_dpi = 96;   // the monitor's
+int dpi = 96;          // what the sizes are scaled by: the monitor's, less when the window is too small
+int header_width_96;   // the firmware line with its mark and margins, at 96 dpi
 bool closing;
 
 // Grey, blue, green, red, violet: the tiles' colours as on Linux.
@@ -208,6 +210,25 @@ void on_close(bool ask)
     finish_if_stopped();
 }
 
+// The dpi for this client area: the monitor's, or less (never under 96) where a tile would lose
+// lines or the header its end at the monitor's. At 96 dpi a tile needs 137 pixels (padding, name,
+// bar, facts and three lines of state) and 230 across.
+int fitting_dpi(const RECT& client)
+{
+    unsigned columns = columns_for(port_slot_count ? port_slot_count : 1);
+    int rows = int((port_slot_count + columns - 1) / columns);
+    if (rows < 1)
+        rows = 1;
+    int high = 80 + rows * 137 + (rows - 1) * 6 + 8;
+    int fit = MulDiv(client.bottom, 96, high);
+    int across = MulDiv(client.right - 16 - int(columns - 1) * 6, 96, int(columns) * 230);
+    if (across < fit)
+        fit = across;
+    if (header_width_96 > 0 && MulDiv(client.right, 96, header_width_96) < fit)
+        fit = MulDiv(client.right, 96, header_width_96);
+    return fit < 96 ? 96 : fit > screen_dpi ? screen_dpi : fit;
+}
+
 void make_fonts()
 {
     firmware_font = make_font(15, FW_BOLD);
@@ -223,6 +244,29 @@ void delete_fonts()
         DeleteObject(f);
 }
 
+// Sizes for the new client area, the fonts made again when they change.
+void on_size(HWND h)
+{
+    RECT client;
+    GetClientRect(h, &client);
+    int fit = fitting_dpi(client);
+    if (fit != dpi) {
+        dpi = fit;
+        delete_fonts();
+        make_fonts();
+    }
+    InvalidateRect(h, nullptr, FALSE);
+}
+
+// The monitor's dpi, the fonts at it and the header's width measured with them.
+void use_screen_dpi(int new_dpi)
+{
+    screen_dpi = dpi = new_dpi < 96 ? 96 : new_dpi;
+    delete_fonts();
+    make_fonts();
+    header_width_96 = MulDiv(firmware_line_width(), 96, dpi);
+}
+
 LRESULT CALLBACK window_procedure(HWND h, UINT message, WPARAM w, LPARAM l)
 {
     switch (message) {
@@ -232,7 +276,7 @@ LRESULT CALLBACK window_procedure(HWND h, UINT message, WPARAM w, LPARAM l)
     case WM_ERASEBKGND:
         return 1;
     case WM_SIZE:
-        InvalidateRect(h, nullptr, FALSE);
+        on_size(h);
         return 0;
     case WM_TIMER:
         if (w == POLL_TIMER)
@@ -246,9 +290,7 @@ LRESULT CALLBACK window_procedure(HWND h, UINT message, WPARAM w, LPARAM l)
         return 0;
     case WM_DPICHANGED: {
         // Another monitor: the fonts again at its dpi, the window where the system suggests.
-        dpi = HIWORD(w);
-        delete_fonts();
-        make_fonts();
+        use_screen_dpi(HIWORD(w));
         const RECT* r = reinterpret_cast<const RECT*>(l);
         SetWindowPos(h, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
@@ -295,11 +337,8 @@ bool station_window_open()
 {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     HDC screen = GetDC(nullptr);
-    dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    use_screen_dpi(GetDeviceCaps(screen, LOGPIXELSY));
     ReleaseDC(nullptr, screen);
-    if (dpi < 96)
-        dpi = 96;
-    make_fonts();
     WNDCLASSW c = {};
     c.lpfnWndProc = window_procedure;
     c.hInstance = instance;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The station's window under Wine with 1, 8 and 16 ports in every state, on a 1366 × 768
 # screen, the updater stood in for (fake_updater_win32): screenshots OUTDIR/station-wine-N.png
-# and the crashed child's record. Runs in its own prefix and display; stops all it started.
+# (16 also at 144 dpi) and the crashed child's record. Runs in its own prefix and display; stops all it started.
 #   wine_screens.sh LOADER STATION FAKE OUTDIR
 set -u
 LOADER=$1 station=$2 fake=$3 out=$4/wine_screens
@@ -40,22 +40,33 @@ winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 plan="COM33=ok COM34=updating COM35=error COM36=wrong COM37=uptodate COM38=crash COM39=absent COM40=finishing"
 plan="$plan COM41=ok COM42=updating COM43=error COM44=wait COM45=ok COM46=updating COM47=wait COM48=ok"
 caption='^Станция обновления TQ734 \(CPU2\)$'
-for count in 1 8 16; do
-    ports=""
-    for i in $(seq 0 $((count - 1))); do ports="$ports COM$((33 + i))"; done
+# shoot NAME PORTS...: the station serving the ports with the stand-in children, pictured
+# once their tiles have settled, then ended.
+shoot() {
+    local name=$1
+    shift
     TQ734_UPDATER=$(winpath "$fake") TQ734_FAKE_PLAN=$plan \
-        "$LOADER" "$station" $ports -r 'C:\TQ734\records.jsonl' >>"$log" 2>&1 &
+        "$LOADER" "$station" "$@" -r 'C:\TQ734\records.jsonl' >>"$log" 2>&1 &
     app_pid=$!
-    timeout 30 xdotool search --sync --onlyvisible --name "$caption" >/dev/null 2>&1 || fail "no window"
+    timeout 30 xdotool search --sync --onlyvisible --name "$caption" >/dev/null 2>&1 || fail "no window ($name)"
     sleep 4
-    import -window root "$out/station-wine-$count.png" || fail "no screenshot"
+    import -window root "$out/station-wine-$name.png" || fail "no screenshot ($name)"
     kill "$app_pid" 2>/dev/null
     wait "$app_pid" 2>/dev/null
     app_pid=""
     # The station's end closes its job: every child goes with it.
     for _ in $(seq 50); do pgrep -f fake_updater_win32 >/dev/null || break; sleep 0.1; done
+}
+for count in 1 8 16; do
+    ports=""
+    for i in $(seq 0 $((count - 1))); do ports="$ports COM$((33 + i))"; done
+    shoot "$count" $ports
 done
 grep -q '"port":"COM38".*"result":"crashed"' "$records" || fail "no crashed record of COM38"
+# 16 ports again at 144 dpi (the prefix's LogPixels, read when a program starts).
+"$LOADER" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >>"$log" 2>&1
+shoot 16-144dpi $ports
+"$LOADER" reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >>"$log" 2>&1
 # Without ports the set served last (above: the 16) comes back; with none remembered, the
 # found ports to tick. Closing that list ends the station with nothing started.
 "$LOADER" reg delete 'HKCU\Software\Ostrel\TQ734 Updater' /v StationPorts /f >>"$log" 2>&1
@@ -69,4 +80,4 @@ xdotool key Escape
 for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$app_pid" 2>/dev/null && fail "the port list did not close on Escape"
 app_pid=""
-echo "PASS: $out/station-wine-{1,8,16}.png" >>"$log"
+echo "PASS: $out/station-wine-{1,8,16,16-144dpi}.png" >>"$log"
