@@ -267,7 +267,7 @@ void view_header_changed()
 
 bool station_window_open()
 {
-    unsigned columns = columns_for(port_slot_count);
+    unsigned columns = columns_for(port_slot_count ? port_slot_count : 1);
     apply_style(fitting_scale(columns, (port_slot_count + columns - 1) / columns));
     window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     name_widget(window, "station");
