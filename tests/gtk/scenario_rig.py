@@ -11,6 +11,8 @@ import subprocess
 import sys
 import time
 
+import pyatspi
+
 NAME, UPDATER, SIM, OUT = sys.argv[1:5]
 DEV = os.path.join(OUT, NAME + "-dev")
 CONFIG = os.path.join(OUT, NAME + "-config")
@@ -111,3 +113,28 @@ def run(scenario, on_failure=lambda: None, stragglers=lambda: []):
         stop(bus)
         shutil.rmtree(DEV, ignore_errors=True)
     return rc
+
+
+def window_of(process, caption, ready_id, seconds=20):
+    """PROCESS's AT-SPI application and the controls of its window CAPTION by accessible id, once
+    the control READY_ID is there; None when the process ends first."""
+    desktop = pyatspi.Registry.getDesktop(0)
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if process.poll() is not None:
+            return None
+        for i in range(desktop.childCount):
+            a = desktop.getChildAtIndex(i)
+            try:
+                if a is None or a.get_process_id() != process.pid:
+                    continue
+                frame = next((c for c in walk(a) if c.getRoleName() == "frame" and c.name == caption), None)
+            except Exception:
+                continue
+            if frame is None:
+                continue
+            ids = {c.get_accessible_id(): c for c in walk(frame) if c.get_accessible_id()}
+            if ready_id in ids:
+                return a, ids
+        time.sleep(0.1)
+    fail("no window")

@@ -73,31 +73,11 @@ def launch_once(options):
     global app, app_accessible, controls
     env = dict(os.environ, TQ734_DEVICE_DIR=DEV, XDG_CONFIG_HOME=CONFIG)
     app = start([UPDATER, *options], env=env, stdout=LOG, stderr=LOG)
-    desktop = pyatspi.Registry.getDesktop(0)
-    deadline = time.time() + 20
-    while time.time() < deadline:
-        if app.poll() is not None:
-            return False
-        for i in range(desktop.childCount):
-            a = desktop.getChildAtIndex(i)
-            try:
-                if a is None or a.get_process_id() != app.pid:
-                    continue
-                frame = next((c for c in walk(a) if c.getRoleName() == "frame" and c.name == CAPTION), None)
-            except Exception:
-                continue
-            if frame is None:
-                continue
-            app_accessible = a
-            controls = {}
-            for c in walk(frame):
-                cid = c.get_accessible_id()
-                if cid:
-                    controls[cid] = c
-            if "c117" in controls:
-                return True
-        time.sleep(0.1)
-    fail("no window")
+    found = window_of(app, CAPTION, "c117")
+    if found is None:
+        return False
+    app_accessible, controls = found
+    return True
 
 
 def has(accessible, state):

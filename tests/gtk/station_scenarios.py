@@ -60,26 +60,10 @@ def launch(ports, *options, env_extra=None, records_file=RECORDS):
     global station, tiles
     env = dict(os.environ, TQ734_DEVICE_DIR=DEV, XDG_CONFIG_HOME=CONFIG, **(env_extra or {}))
     station = start([STATION, *ports, "-r", records_file, *options], env=env, stdout=LOG, stderr=LOG)
-    desktop = pyatspi.Registry.getDesktop(0)
-    deadline = time.time() + 20
-    while time.time() < deadline:
-        if station.poll() is not None:
-            fail("the station ended with %s before its window appeared" % station.returncode)
-        for i in range(desktop.childCount):
-            a = desktop.getChildAtIndex(i)
-            try:
-                if a is None or a.get_process_id() != station.pid:
-                    continue
-                frame = next((c for c in walk(a) if c.getRoleName() == "frame" and c.name == CAPTION), None)
-            except Exception:
-                continue
-            if frame is None:
-                continue
-            tiles = {c.get_accessible_id(): c for c in walk(frame) if c.get_accessible_id()}
-            if "counters" in tiles:
-                return
-        time.sleep(0.1)
-    fail("no station window")
+    found = window_of(station, CAPTION, "counters")
+    if found is None:
+        fail("the station ended with %s before its window appeared" % station.returncode)
+    tiles = found[1]
 
 
 def tile(com):
