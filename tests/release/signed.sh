@@ -69,6 +69,13 @@ echo "   tools/verify_release.sh ${zip##*/} --ca ca.pem --unsigned (the reproduc
 bash "$top/tools/verify_release.sh" "$zip" --ca "$keys/ca.pem" --unsigned "$unsigned" >"$run/verify.log" 2>&1 ||
     { sed 's/^/      /' "$run/verify.log" >&2; fail "the signed release does not verify"; }
 sed 's/^/      /' "$run/verify.log" >&2
+# osslsigncode's own verdict on the program a technician starts, in its own words.
+unzip -p "$zip" tq734-updater.exe >"$run/tq734-updater.exe"
+echo "   osslsigncode verify -CAfile ca.pem -in tq734-updater.exe (from the signed zip):" >&2
+osslsigncode verify -CAfile "$keys/ca.pem" -in "$run/tq734-updater.exe" >"$run/osslsigncode.log" 2>&1 ||
+    { cat "$run/osslsigncode.log" >&2; fail "osslsigncode verify: tq734-updater.exe"; }
+grep -E '^(Current|Calculated) message digest|^Signature verification|^Number of verified|^Succeeded' \
+    "$run/osslsigncode.log" | sed 's/^/      /' >&2
 gpgv --keyring "$dist/apt/tq734-archive-keyring.gpg" "$dist/SHA256SUMS.asc" "$dist/SHA256SUMS" >"$run/gpgv.log" 2>&1 ||
     { cat "$run/gpgv.log" >&2; fail "gpgv: SHA256SUMS.asc"; }
 sed 's/^/      /' "$run/gpgv.log" >&2
