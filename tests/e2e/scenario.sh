@@ -108,7 +108,7 @@ busy_port)
     remember 62
     e2e_start
     wait_for status 'Порт занят или отсутствует'
-    expect selected COM62
+    wait_for selected COM62 3000
     expect c111.visible 0
     expect c112.visible 0
     expect c121.visible 0
@@ -205,7 +205,7 @@ remembered_port)
     remember 64
     e2e_start
     wait_for status 'Нажмите "Старт"'
-    expect selected COM64
+    wait_for selected COM64 3000
     probe click 111
     wait_for info 'Версия : 2.385'
     report_of 64 | grep -q 'rx identify request' || fail "COM64 was not polled"
@@ -338,7 +338,7 @@ port_option)
     remember 15
     e2e_start -p COM19
     wait_for status 'Нажмите "Старт"'
-    expect selected COM19
+    wait_for selected COM19 3000
     probe click 111
     wait_for info 'Версия : 2.385'
     report_of 15 | grep -q ' rx ' && fail "the remembered COM15 was used"
